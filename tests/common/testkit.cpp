@@ -1,0 +1,211 @@
+#include "tests/common/testkit.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <sched.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+#include <gtest/gtest.h>
+
+extern char** environ;
+
+namespace testkit {
+
+namespace {
+
+std::vector<char*> to_c_array(std::vector<std::string>& strings)
+{
+    std::vector<char*> out;
+    for (auto& s : strings) {
+        out.push_back(s.data());
+    }
+    out.push_back(nullptr);
+    return out;
+}
+
+std::vector<std::string> build_env(const RunOptions& options)
+{
+    std::vector<std::string> env;
+    for (char** e = environ; *e; e++) {
+        std::string entry(*e);
+        std::string name = entry.substr(0, entry.find('='));
+        bool dropped = false;
+        for (const auto& u : options.unset_env) {
+            dropped = dropped || u == name;
+        }
+        for (const auto& o : options.env) {
+            dropped = dropped || o.substr(0, o.find('=')) == name;
+        }
+        if (!dropped) {
+            env.push_back(entry);
+        }
+    }
+    for (const auto& o : options.env) {
+        env.push_back(o);
+    }
+    return env;
+}
+
+}  // namespace
+
+RunResult run(const std::vector<std::string>& argv_in, const RunOptions& options)
+{
+    std::vector<std::string> argv;
+    if (options.unprivileged) {
+        argv = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--"};
+    }
+    argv.insert(argv.end(), argv_in.begin(), argv_in.end());
+    std::vector<std::string> env = build_env(options);
+
+    int out_pipe[2], err_pipe[2];
+    if (pipe2(out_pipe, O_CLOEXEC) != 0 || pipe2(err_pipe, O_CLOEXEC) != 0) {
+        throw std::runtime_error("pipe failed");
+    }
+    pid_t pid = fork();
+    if (pid < 0) {
+        throw std::runtime_error("fork failed");
+    }
+    if (pid == 0) {
+        dup2(out_pipe[1], 1);
+        dup2(err_pipe[1], 2);
+        int devnull = open("/dev/null", O_RDONLY);
+        dup2(devnull, 0);
+        auto cargv = to_c_array(argv);
+        auto cenv = to_c_array(env);
+        execve(cargv[0], cargv.data(), cenv.data());
+        _exit(127);
+    }
+    close(out_pipe[1]);
+    close(err_pipe[1]);
+
+    RunResult result;
+    struct pollfd fds[2] = {{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0}};
+    std::string* sinks[2] = {&result.out, &result.err};
+    int open_count = 2;
+    time_t deadline = time(nullptr) + options.timeout_seconds;
+    while (open_count > 0) {
+        int left = (int)(deadline - time(nullptr));
+        if (left <= 0) {
+            kill(pid, SIGKILL);
+            break;
+        }
+        int n = poll(fds, 2, left * 1000);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        for (int i = 0; i < 2; i++) {
+            if (fds[i].fd >= 0 && (fds[i].revents & (POLLIN | POLLHUP | POLLERR))) {
+                char buf[4096];
+                ssize_t got = read(fds[i].fd, buf, sizeof buf);
+                if (got > 0) {
+                    sinks[i]->append(buf, (size_t)got);
+                } else {
+                    close(fds[i].fd);
+                    fds[i].fd = -1;
+                    open_count--;
+                }
+            }
+        }
+    }
+    for (auto& f : fds) {
+        if (f.fd >= 0) {
+            close(f.fd);
+        }
+    }
+    int wstatus = 0;
+    waitpid(pid, &wstatus, 0);
+    if (WIFEXITED(wstatus)) {
+        result.status = WEXITSTATUS(wstatus);
+    } else if (WIFSIGNALED(wstatus)) {
+        result.signaled = true;
+        result.status = 128 + WTERMSIG(wstatus);
+    }
+    return result;
+}
+
+void enter_private_mount_namespace()
+{
+    static bool entered = false;
+    if (entered) {
+        return;
+    }
+    if (unshare(CLONE_NEWNS) != 0) {
+        throw std::runtime_error(std::string("unshare(CLONE_NEWNS): ") + strerror(errno));
+    }
+    if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
+        throw std::runtime_error(std::string("make / private: ") + strerror(errno));
+    }
+    entered = true;
+}
+
+void make_dirs(const std::string& path)
+{
+    for (size_t slash = path.find('/', 1); ; slash = path.find('/', slash + 1)) {
+        mkdir(path.substr(0, slash).c_str(), 0755);
+        if (slash == std::string::npos) {
+            break;
+        }
+    }
+}
+
+TempDir::TempDir()
+{
+    char tmpl[] = "/tmp/kelvra-test-XXXXXX";
+    if (!mkdtemp(tmpl)) {
+        throw std::runtime_error("mkdtemp failed");
+    }
+    path_ = tmpl;
+    chmod(path_.c_str(), 0755);
+}
+
+TempDir::~TempDir()
+{
+    std::string cmd = "rm -rf '" + path_ + "'";
+    if (system(cmd.c_str()) != 0) {
+        // Nothing to do: a leftover temporary directory harms no test.
+    }
+}
+
+std::string TempDir::write(const std::string& relative, const std::string& content) const
+{
+    std::string full = file(relative);
+    make_dirs(full.substr(0, full.rfind('/')));
+    std::ofstream out(full, std::ios::binary);
+    out << content;
+    return full;
+}
+
+BindMount::BindMount(const std::string& source, const std::string& target) : target_(target)
+{
+    enter_private_mount_namespace();
+    if (mount(source.c_str(), target.c_str(), nullptr, MS_BIND | MS_REC, nullptr) != 0) {
+        throw std::runtime_error("bind mount " + source + " -> " + target + ": " + strerror(errno));
+    }
+}
+
+BindMount::~BindMount()
+{
+    umount2(target_.c_str(), MNT_DETACH);
+}
+
+std::string read_file(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+}  // namespace testkit

@@ -1,0 +1,67 @@
+/*
+ * Test helpers shared by every test folder.
+ */
+#ifndef KELVRA_TESTS_TESTKIT_H
+#define KELVRA_TESTS_TESTKIT_H
+
+#include <string>
+#include <vector>
+
+namespace testkit {
+
+struct RunResult {
+    int status = -1;      // exit status, or 128 + signal
+    bool signaled = false;
+    std::string out;
+    std::string err;
+};
+
+struct RunOptions {
+    bool unprivileged = false;             // run through setpriv as nobody
+    std::vector<std::string> env;          // extra NAME=VALUE entries
+    std::vector<std::string> unset_env;    // names removed from the environment
+    int timeout_seconds = 60;
+};
+
+// Runs argv[0] with its arguments, capturing standard output and error.
+RunResult run(const std::vector<std::string>& argv, const RunOptions& options = {});
+
+// Makes the calling process a private mount namespace (once per process),
+// so bind mounts over fixed paths stay invisible to the rest of the machine.
+void enter_private_mount_namespace();
+
+// A directory under /tmp removed with its contents when the object goes.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::string& path() const { return path_; }
+    std::string file(const std::string& relative) const { return path_ + "/" + relative; }
+    // Writes a file (creating parent directories) and returns its path.
+    std::string write(const std::string& relative, const std::string& content) const;
+
+private:
+    std::string path_;
+};
+
+// Bind-mounts source over target (which must exist) in the private namespace;
+// undone when the object goes.
+class BindMount {
+public:
+    BindMount(const std::string& source, const std::string& target);
+    ~BindMount();
+    BindMount(const BindMount&) = delete;
+    BindMount& operator=(const BindMount&) = delete;
+
+private:
+    std::string target_;
+};
+
+std::string read_file(const std::string& path);
+void make_dirs(const std::string& path);
+
+}  // namespace testkit
+
+#endif
