@@ -5,7 +5,7 @@
 #include <stdlib.h>
 
 #include "tests/common/testkit.h"
-#include "tests/tov_core/fixed_paths.h"
+#include "tests/common/fixed_paths.h"
 #include "tov_core/tov_core_utils/exception/TovGeneralException.h"
 #include "tov_core/tov_core_utils/tov_config_parser/TovConfigParser.h"
 #include "tov_core/tov_core_utils/tov_config_parser/tov_config_file.h"

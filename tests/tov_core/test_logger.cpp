@@ -7,7 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "tests/tov_core/fixed_paths.h"
+#include "tests/common/fixed_paths.h"
 #include "tests/tov_core/log_lines.h"
 #include "tov_core/tov_core_utils/exception/TovGeneralException.h"
 #include "tov_core/tov_core_utils/logger/Logger.h"

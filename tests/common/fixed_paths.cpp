@@ -1,4 +1,4 @@
-#include "tests/tov_core/fixed_paths.h"
+#include "tests/common/fixed_paths.h"
 
 #include <errno.h>
 #include <string.h>

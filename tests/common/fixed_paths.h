@@ -1,7 +1,7 @@
 // Fixtures for the fixed paths the framework reads or writes, visible only
 // inside the test process's private mount namespace.
-#ifndef KELVRA_TESTS_TOV_CORE_FIXED_PATHS_H
-#define KELVRA_TESTS_TOV_CORE_FIXED_PATHS_H
+#ifndef KELVRA_TESTS_COMMON_FIXED_PATHS_H
+#define KELVRA_TESTS_COMMON_FIXED_PATHS_H
 
 #include <optional>
 #include <string>
