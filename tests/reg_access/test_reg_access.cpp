@@ -300,6 +300,16 @@ TEST_F(RegAccess, UnreadableTypeIsNotGpu)
     EXPECT_EQ(stand_in.calls[0].sent[0xc5], 0xcd);
 }
 
+extern "C" int reg_access_c_caller(mFile* mf);
+
+TEST_F(RegAccess, CallableFromC)
+{
+    EXPECT_EQ(reg_access_c_caller(kPlainHandle), 0);
+    ASSERT_EQ(stand_in.calls.size(), 1u);
+    EXPECT_EQ(stand_in.calls[0].method, 2);
+    EXPECT_EQ(stand_in.calls[0].sent[4], 0x40);
+}
+
 TEST_F(RegAccess, Err2strGivesTheAccessCoresText)
 {
     EXPECT_STREQ(reg_access_err2str(257), "Bad method");
