@@ -53,9 +53,20 @@ struct Bdf {
     uint8_t func = 0;
 };
 
-// Directory entries in directory order, without the hidden ones; false when
-// the directory cannot be opened.
-bool list_dir(const std::string& path, std::vector<std::string>& names, bool skip_hidden = true)
+bool is_directory(const std::string& dir, const struct dirent* entry)
+{
+    if (entry->d_type != DT_UNKNOWN) {
+        return entry->d_type == DT_DIR;
+    }
+    struct stat st;
+    return stat((dir + "/" + entry->d_name).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// Directory entries in directory order, without the hidden ones (and, with
+// files_only, without sub-directories); false when the directory cannot be
+// opened.
+bool list_dir(const std::string& path, std::vector<std::string>& names, bool skip_hidden = true,
+              bool files_only = false)
 {
     DIR* dir = opendir(path.c_str());
     if (dir == nullptr) {
@@ -64,6 +75,9 @@ bool list_dir(const std::string& path, std::vector<std::string>& names, bool ski
     try {
         while (struct dirent* entry = readdir(dir)) {
             if (skip_hidden && entry->d_name[0] == '.') {
+                continue;
+            }
+            if (files_only && is_directory(path, entry)) {
                 continue;
             }
             names.emplace_back(entry->d_name);
@@ -279,7 +293,7 @@ template <typename Want>
 bool add_entries(NameWriter& out, const char* dir, uint32_t mask, const std::string& prefix, Want want)
 {
     std::vector<std::string> entries;
-    list_dir(dir, entries);
+    list_dir(dir, entries, true, true);
     for (const auto& e : entries) {
         uint32_t flags = get_device_flags(e.c_str());
         if ((flags & mask) && want(e, flags) && !out.add(prefix + e)) {
@@ -507,8 +521,10 @@ int mdevices_v(char* buf, int len, int mask, int all_funcs)
                 out.adopt(listed);
             }
         } else {
+            // The gbox and retimer sub-directories are not devices: their
+            // entries are listed below.
             std::vector<std::string> entries;
-            list_dir(kPyxDir, entries);
+            list_dir(kPyxDir, entries, true, true);
             for (const auto& e : entries) {
                 if (ignore_device(!all_funcs, e.c_str())) {
                     continue;
