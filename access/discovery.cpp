@@ -102,12 +102,18 @@ bool copy_name(char* dst, size_t dst_size, const char* src)
     return true;
 }
 
-std::string function_dir(unsigned domain, unsigned bus, unsigned dev, unsigned func)
+// Path of a function's sysfs file, built without allocating: the callers
+// are flat functions that must not throw.
+struct SysfsPath {
+    char text[160];
+};
+
+SysfsPath function_file(unsigned domain, unsigned bus, unsigned dev, unsigned func, const char* file)
 {
-    char path[128];
-    snprintf(path, sizeof path, "%s/%04x:%02x:%02x.%x", kPciDevicesDir, domain & 0xffff, bus & 0xff,
-             dev & 0xff, func & 0xff);
-    return path;
+    SysfsPath p;
+    snprintf(p.text, sizeof p.text, "%s/%04x:%02x:%02x.%x%s%s", kPciDevicesDir, domain & 0xffff, bus & 0xff,
+             dev & 0xff, func & 0xff, file[0] ? "/" : "", file);
+    return p;
 }
 
 // Parses "%x:%x:%x.%d" (want_domain) or "%x:%x.%d" from text; the fields must
@@ -222,8 +228,8 @@ void release_record_lists(dev_info* rec)
 // and address.
 void fill_pci_facts(dev_info* rec)
 {
-    char path[128];
-    snprintf(path, sizeof path, "%s/config", function_dir(rec->domain, rec->bus, rec->dev, rec->func).c_str());
+    SysfsPath config = function_file(rec->domain, rec->bus, rec->dev, rec->func, "config");
+    const char* path = config.text;
     int fd = open(path, O_RDONLY);
     if (fd < 0) {
         fprintf(stderr, "Failed to open (%s) for reading: %s\n", path, strerror(errno));
@@ -747,7 +753,7 @@ int get_dev_dbdf(const char* dev_name, uint16_t* domain, uint8_t* bus, uint8_t* 
 char** get_ib_net_devs(int domain, int bus, int dev, int func, int ib)
 {
     try {
-        std::string path = function_dir((unsigned)domain, (unsigned)bus, (unsigned)dev, (unsigned)func);
+        std::string path = function_file((unsigned)domain, (unsigned)bus, (unsigned)dev, (unsigned)func, "").text;
         // A virtual function's interfaces belong to its physical function.
         if (entry_exists(path + "/physfn")) {
             return nullptr;
@@ -775,9 +781,7 @@ void get_numa_node(uint16_t domain, uint8_t bus, uint8_t dev, uint8_t func, char
     if (data == nullptr) {
         return;
     }
-    char path[160];
-    snprintf(path, sizeof path, "%s/numa_node", function_dir(domain, bus, dev, func).c_str());
-    FILE* f = fopen(path, "r");
+    FILE* f = fopen(function_file(domain, bus, dev, func, "numa_node").text, "r");
     if (f == nullptr) {
         snprintf(data, MDEV_NUMA_NODE_SIZE, "NA");
         return;
@@ -795,7 +799,7 @@ vf_info* get_vf_info(uint16_t domain, uint8_t bus, uint8_t dev, uint8_t func, ui
         *count = 0;
     }
     try {
-        std::string path = function_dir(domain, bus, dev, func);
+        std::string path = function_file(domain, bus, dev, func, "").text;
         std::vector<std::string> entries;
         std::vector<std::string> links;
         if (!list_dir(path, entries)) {
@@ -865,9 +869,7 @@ int is_pcie_switch_device(mFile* mf, dev_info* dev)
         return 0;
     }
     const dev_info* rec = mf->devinfo;
-    char path[160];
-    snprintf(path, sizeof path, "%s/device", function_dir(rec->domain, rec->bus, rec->dev, rec->func).c_str());
-    FILE* f = fopen(path, "r");
+    FILE* f = fopen(function_file(rec->domain, rec->bus, rec->dev, rec->func, "device").text, "r");
     if (f == nullptr) {
         return 0;
     }
