@@ -1,6 +1,7 @@
 /*
- * Public interface of the device access core: the device handle and the
- * operations on it. Compiles as C and as C++.
+ * Public interface of the device access core: the device handle, its access
+ * types and name flags, the status codes, and device discovery.
+ * Compiles on its own as C and as C++.
  */
 #ifndef KELVRA_ACCESS_MFILE_H
 #define KELVRA_ACCESS_MFILE_H
@@ -11,11 +12,85 @@
 extern "C" {
 #endif
 
+/* The handle is opaque to callers; the access core keeps its fields in
+ * access/mfile_internal.h. */
 typedef struct mFile mFile;
 
+/* Status of the register, ICMD and mailbox operations. The values are part of
+ * the exported interface: callers compare and print them. */
 typedef enum {
     ME_OK = 0,
+    ME_GENERAL_ERROR = 1,
+    ME_BAD_PARAMS = 2,
+    ME_CR_ERROR = 3,
     ME_NOT_IMPLEMENTED = 4,
+    ME_SEMAPHORE_LOCKED = 5,
+    ME_MEM_ERROR = 6,
+    ME_MAD_SEND_FAILED = 8,
+    ME_UNKOWN_ACCESS_TYPE = 9,
+    ME_UNSUPPORTED_DEVICE = 10,
+    ME_UNSUPPORTED_OPERATION = 16,
+    ME_UNSUPPORTED_ACCESS_TYPE = 17,
+    ME_GMP_SET_NOT_SUPPORTED = 18,
+
+    /* access-register status */
+    ME_REG_ACCESS_BAD_STATUS_ERR = 0x100,
+    ME_REG_ACCESS_BAD_METHOD = 257,
+    ME_REG_ACCESS_NOT_SUPPORTED = 258,
+    ME_REG_ACCESS_DEVICE_BUSY = 259,
+    ME_REG_ACCESS_VERSION_NOT_SUPPORTED = 260,
+    ME_REG_ACCESS_UNKNOWN_TLV = 261,
+    ME_REG_ACCESS_REGISTER_NOT_SUPPORTED = 262,
+    ME_REG_ACCESS_CLASS_NOT_SUPPORTED = 263,
+    ME_REG_ACCESS_METHOD_NOT_SUPPORTED = 264,
+    ME_REG_ACCESS_BAD_PARAMETER = 265,
+    ME_REG_ACCESS_RESOURCE_UNAVAILABLE = 266,
+    ME_REG_ACCESS_MESSAGE_RECEIPT_ACK = 267,
+    ME_REG_ACCESS_UNKNOWN_ERROR = 268,
+    ME_REG_ACCESS_TOO_LARGE = 269,
+    ME_REG_ACCESS_CONFIG_CORRUPTED = 270,
+    ME_REG_ACCESS_LENGTH_TOO_SMALL = 271,
+    ME_REG_ACCESS_CONFIG_REJECTED = 272,
+    ME_REG_ACCESS_ERASE_COUNT_EXCEEDED = 273,
+    ME_REG_ACCESS_FIRMWARE_ERROR = 274,
+
+    /* ICMD */
+    ME_ICMD_STATUS_CR_FAIL = 0x200,
+    ME_ICMD_INVALID_OPCODE = 513,
+    ME_ICMD_INVALID_CMD = 514,
+    ME_ICMD_OPERATIONAL_ERROR = 515,
+    ME_ICMD_BAD_PARAM = 516,
+    ME_ICMD_BUSY = 517,
+    ME_REG_ACCESS_ICMD_NOT_SUPPORTED = 519,
+    ME_ICMD_STATUS_SEMAPHORE_TO = 520,
+    ME_ICMD_STATUS_EXECUTE_TO = 521,
+    ME_ICMD_STATUS_IFC_BUSY = 522,
+    ME_ICMD_STATUS_ICMD_NOT_READY = 523,
+    ME_ICMD_UNSUPPORTED_ICMD_VERSION = 524,
+    ME_ICMD_UNKNOWN_STATUS = 525,
+    ME_ICMD_ICM_NOT_AVAIL = 526,
+    ME_ICMD_WRITE_PROTECT = 527,
+    ME_ICMD_SIZE_EXCEEDS_LIMIT = 528,
+
+    /* tools command interface */
+    ME_CMDIF_BUSY = 0x300,
+    ME_CMDIF_TIMEOUT = 769,
+    ME_CMDIF_BAD_STATUS = 770, /* internal: never leaves the mailbox code */
+    ME_CMDIF_OPERATION_NOT_SUPPORTED = 771,
+    ME_CMDIF_NOT_SUPPORTED = 772,
+    ME_CMDIF_BAD_SYSTEM_STATUS = 773,
+    ME_CMDIF_UNKNOWN_TLV = 774,
+    ME_CMDIF_BAD_RESET_STATE = 775,
+    ME_CMDIF_UNKNOWN_STATUS = 776,
+
+    /* management datagrams */
+    ME_MAD_BAD_BUSY = 0x400,
+    ME_MAD_REDIRECT = 1025,
+    ME_MAD_BAD_VER = 1026,
+    ME_MAD_METHOD_NOT_SUPP = 1027,
+    ME_MAD_METHOD_ATTR_COMB_NOT_SUPP = 1028,
+    ME_MAD_BAD_DATA = 1029,
+    ME_MAD_GENERAL_ERR = 1030,
 } m_err_code;
 
 /* Direction of an access-register request. */
@@ -24,18 +99,186 @@ typedef enum eAccessMethod {
     ACCESS_METHOD_SET = 2,
 } eAccessMethod;
 
+/* Route by which a handle reaches its device (one value per handle; a mask of
+ * them selects what mopen_adv accepts). */
+typedef enum mdevs_type {
+    ACCESS_SWITCH_OS = 0x2,
+    ACCESS_JTAG = 0x3,
+    ACCESS_LPC = 0x4,
+    ACCESS_PCI_CR = 0x8,
+    ACCESS_PCICONF = 0x10,
+    ACCESS_AGGREGATED_PORT = 0x20,
+    ACCESS_IB = 0x40,
+    ACCESS_QZUSB = 0x200,
+    ACCESS_VARE = 0x400,
+    ACCESS_REMOTE = 0x800,
+    ACCESS_I2C_DEV = 0x1000,
+    ACCESS_CABLE = 0x8000,
+    ACCESS_LIVEFISH = 0x20000,
+    ACCESS_CHIP = 0x100000,
+    ACCESS_PCI_BAR_GW = 0x200000,
+    ACCESS_GEARBOX = 0x400000,
+    ACCESS_GPU = 0x800000,
+    ACCESS_NDC = 0x1000000,
+} mdevs_type;
+
+/* What a device name says about the device (a bitmask; the values overlap
+ * those of mdevs_type but mean something else). */
+typedef enum mdevs_flags {
+    MDEVS_VARE = 0x1,
+    MDEVS_USB = 0x2,
+    MDEVS_PCI = 0x20,
+    MDEVS_REMOTE = 0x80,
+    MDEVS_I2C_DEV = 0x200,
+    MDEVS_IB = 0x400,
+    MDEVS_SWITCH_OS = 0x800,
+    MDEVS_LPC = 0x1000,
+    MDEVS_ZKL = 0x2000,
+    MDEVS_CABLE = 0x8000,
+    MDEVS_LIVEFISH = 0x10000,
+    MDEVS_VY_CHIP = 0x200000,
+    MDEVS_GEARBOX = 0x400000,
+    MDEVS_ZKJTAG = 0x800000,
+    MDEVS_GPU = 0x1000000,
+    MDEVS_RETIMER = 0x2000000,
+    MDEVS_AGGREGATED_PORT = 0x4000000,
+} mdevs_flags;
+
+/* Size of every device-name field of the records below. */
+#define MDEV_NAME_SIZE 512
+#define MDEV_NUMA_NODE_SIZE 4096
+
+/* A virtual function of a listed PCI function. */
+typedef struct vf_info {
+    char name[MDEV_NAME_SIZE];
+    uint16_t domain;
+    uint8_t bus;
+    uint8_t dev;
+    uint8_t func;
+    char** net_devs; /* null-terminated list */
+    char** ib_devs;  /* null-terminated list */
+} vf_info;
+
+/* One listed device. Arrays of them belong to the caller of mdevices_info or
+ * mdevices_info_v until mdevices_info_destroy. */
+typedef struct dev_info {
+    uint32_t type; /* 0x20 PCI function, 0x80 remote, 0x10000 livefish, else the name's flags */
+    char dev_name[MDEV_NAME_SIZE];
+    int ul_record;
+    uint16_t domain;
+    uint8_t bus;
+    uint8_t dev;
+    uint8_t func;
+    uint16_t pci_dev_id;
+    uint16_t vendor_id;
+    uint32_t class_code;
+    uint16_t subsys_id;
+    uint16_t subsys_vendor_id;
+    char cr_dev[MDEV_NAME_SIZE];
+    char conf_dev[MDEV_NAME_SIZE];
+    char** net_devs;
+    char** ib_devs;
+    char numa_node[MDEV_NUMA_NODE_SIZE];
+    struct vf_info* vf_info;
+    uint16_t vf_count;
+} dev_info;
+
+/* ---- open and close ---- */
+
 /* Opens a device by name; null with errno set when it cannot be opened. */
 mFile* mopen(const char* name);
 /* Releases everything the open acquired; 0, or -1 for a null handle. */
 int mclose(mFile* mf);
 
+/* ---- classification of names and handles ---- */
+
+/* The mdevs_flags of a device name. */
+uint32_t get_device_flags(const char* name);
+/* 1 when the handle's flags hold the USB, cable, livefish or chip bit. */
+int is_pci_device(mFile* mf);
+/* The handle's remote mark; 0 for a null handle. */
+int is_remote_dev(mFile* mf);
+int is_vq500_device(mFile* mf);
+int is_vq500_pci_device(uint32_t pci_dev_id);
+int is_pxuc_pciconf(mFile* mf);
+
+/* ---- accessors ---- */
+
 /* Copies the handle's access type; 0, or 1 with errno EINVAL. */
 int mget_mdevs_type(mFile* mf, uint32_t* mtype);
+/* Copies the handle's name flags; 0, or 1 with errno EINVAL. */
+int mget_mdevs_flags(mFile* mf, uint32_t* devs_flags);
+/* I2C register-address width in bytes (0, 1, 2 or 4); 0, or 1 for another
+ * width (the handle is left as it was). */
+int mset_i2c_addr_width(mFile* mf, uint8_t addr_width);
+int mget_i2c_addr_width(mFile* mf, uint8_t* addr_width);
+/* Stores the I2C secondary address and returns the previous one; 0xFF for a
+ * null handle. */
+int mset_i2c_secondary(mFile* mf, uint8_t i2c_secondary);
+/* 0, or -1 for a null handle or out pointer. */
+int mget_i2c_secondary(mFile* mf, uint8_t* i2c_secondary);
+/* The address space of later word accesses; -1 for a null handle. */
+int mget_addr_space(mFile* mf);
+/* 1 when the vendor-specific gateway serves the handle. */
+int mget_vsec_supp(mFile* mf);
+/* Forces the I2C secondary address of later opens; -1 for none. */
+void set_force_i2c_address(int i2c_address);
+
+/* ---- status codes ---- */
+
+/* The text of a status code; "Unknown error code" for any value without one. */
+const char* m_err2str(uint32_t status);
+/* The m_err_code of a non-zero access-register status. */
+int return_by_reg_status(int reg_status);
+
+/* ---- access registers ---- */
 
 /* Sends one access-register request (method: an eAccessMethod value). The
  * payload is both request and answer. Returns an m_err_code. */
 int maccess_reg(mFile* mf, uint16_t reg_id, int reg_method, void* reg_data, uint32_t reg_size,
                 uint32_t r_size_reg, uint32_t w_size_reg, int* reg_status);
+
+/* ---- discovery ---- */
+
+/* Writes the names of the devices whose flags share a bit with mask into buf,
+ * one NUL-terminated name after the other; the count, or -1 when they do not
+ * fit. mdevices hides secondary functions; mdevices_v with all_funcs set
+ * lists them too. */
+int mdevices(char* buf, int len, int mask);
+int mdevices_v(char* buf, int len, int mask, int all_funcs);
+/* Device records; null (count 0) when none. Free with mdevices_info_destroy. */
+dev_info* mdevices_info(int mask, int* len);
+dev_info* mdevices_info_v(int mask, int* len, int all_funcs);
+void mdevices_info_destroy(dev_info* devs, int len);
+/* 1 when the kernel driver published no node and user-level access is used. */
+int check_ul_mode(void);
+/* 1 when name is a PCI address in one of the accepted forms. */
+int is_bdf(const char* name, unsigned* domain, unsigned* bus, unsigned* dev, unsigned* func);
+/* 1 for an InfiniBand (network) name; the device name goes to out, which holds
+ * MDEV_NAME_SIZE bytes. */
+int is_ib_dev(const char* name, char* out);
+int is_net_dev(const char* name, char* out);
+/* 0 when the driver's node file names a PCI address, else 1. */
+int get_dev_dbdf(const char* dev_name, uint16_t* domain, uint8_t* bus, uint8_t* dev, uint8_t* func);
+/* InfiniBand (ib set) or network interface names of a PCI function, as a
+ * null-terminated list; null for none. Free with destroy_ib_net_devs. */
+char** get_ib_net_devs(int domain, int bus, int dev, int func, int ib);
+void destroy_ib_net_devs(char** devs);
+/* The function's NUMA node as text (at most MDEV_NUMA_NODE_SIZE bytes with
+ * the NUL), or "NA". */
+void get_numa_node(uint16_t domain, uint8_t bus, uint8_t dev, uint8_t func, char* data);
+/* Virtual functions of a PCI function; null (count 0) when none. */
+vf_info* get_vf_info(uint16_t domain, uint8_t bus, uint8_t dev, uint8_t func, uint16_t* count);
+void destroy_vf_devs(vf_info* vfs, int count);
+/* 1 when hide is set and the node belongs to a function other than 0. */
+int ignore_device(int hide, const char* name);
+/* 1 when the handle's own record is a PCIe switch function. */
+int is_pcie_switch_device(mFile* mf, dev_info* dev);
+/* PCI address text of the handle's record (out holds 64 bytes); its length. */
+int get_pci_dev_name(mFile* mf, char* buf);
+/* First InfiniBand name of the handle's record (out holds 32 bytes); its
+ * length. */
+int get_pci_dev_rdma(mFile* mf, char* buf);
 
 #ifdef __cplusplus
 }

@@ -26,7 +26,7 @@ int access_gpu_register(mFile* mf, uint32_t method, void* record, const Register
 {
     uint8_t* buff = static_cast<uint8_t*>(calloc(1, layout.wire_size));
     if (buff == nullptr) {
-        return kMemError;
+        return ME_MEM_ERROR;
     }
     const size_t shared = layout.record_size < layout.wire_size ? layout.record_size : layout.wire_size;
     memcpy(buff, record, shared);
@@ -42,14 +42,14 @@ int access_gpu_register(mFile* mf, uint32_t method, void* record, const Register
 int access_register(mFile* mf, uint32_t method, void* record, const RegisterLayout& layout)
 {
     if (method != ACCESS_METHOD_GET && method != ACCESS_METHOD_SET) {
-        return kBadMethod;
+        return ME_REG_ACCESS_BAD_METHOD;
     }
     if (is_gpu_handle(mf)) {
         return access_gpu_register(mf, method, record, layout);
     }
     uint8_t* buff = static_cast<uint8_t*>(calloc(1, layout.wire_size));
     if (buff == nullptr) {
-        return kMemError;
+        return ME_MEM_ERROR;
     }
     layout.pack(record, buff);
     int reg_status = 0;

@@ -11,10 +11,6 @@
 
 namespace reg_access {
 
-// Result codes the register functions produce themselves (m_err_code values).
-constexpr int kMemError = 6;     // ME_MEM_ERROR
-constexpr int kBadMethod = 257;  // ME_REG_ACCESS_BAD_METHOD
-
 // Device type of a gpu handle: its register interface takes the record as
 // it stands, unpacked.
 constexpr uint32_t kGpuDeviceType = 0x800000;

@@ -5,10 +5,6 @@
 #include "reg_access/reg_access.h"
 #include "reg_access/reg_access_common.h"
 
-// The access core's status texts; declared here until the access core's
-// public header carries the declaration.
-extern "C" const char* m_err2str(m_err_code status);
-
 namespace {
 
 // Binds one register id to one generated layout X.
@@ -50,5 +46,5 @@ extern "C" int reg_access_nic_dpa_eu_partition(mFile* mf, uint32_t method,
 
 extern "C" const char* reg_access_err2str(int status)
 {
-    return m_err2str(static_cast<m_err_code>(status));
+    return m_err2str(static_cast<uint32_t>(status));
 }

@@ -70,7 +70,7 @@ extern "C" int mget_mdevs_type(mFile* mf, uint32_t* mtype)
     return 0;
 }
 
-extern "C" const char* m_err2str(m_err_code status)
+extern "C" const char* m_err2str(uint32_t status)
 {
     g_stand_in->err2str_codes.push_back(static_cast<int>(status));
     return static_cast<int>(status) == 257 ? "Bad method" : "some other text";
