@@ -53,9 +53,10 @@ class TempSocketDir {
 public:
     TempSocketDir()
     {
-        char tmpl[] = "/tmp/kelvra-sim-XXXXXX";
-        if (!mkdtemp(tmpl)) {
-            throw std::runtime_error(std::string("mkdtemp: ") + strerror(errno));
+        const char* base = getenv("TMPDIR");
+        std::string tmpl = std::string(base && *base ? base : "/tmp") + "/kelvra-sim-XXXXXX";
+        if (!mkdtemp(&tmpl[0])) {
+            throw std::runtime_error("mkdtemp " + tmpl + ": " + strerror(errno));
         }
         dir_ = tmpl;
     }

@@ -382,7 +382,7 @@ public:
     // semaphore): for seeding tests and for front ends that carry words.
     uint32_t space_read(uint16_t space, uint32_t address);
     void space_write(uint16_t space, uint32_t address, uint32_t value);
-    bool space_supported(uint16_t space) const;
+    bool space_supported(uint16_t space);
 
     // Runs one ICMD command on a mailbox image (big-endian bytes), in place.
     IcmdResult icmd_execute(uint16_t opcode, std::vector<uint8_t>& mailbox);

@@ -643,8 +643,9 @@ void Function::space_write(uint16_t space, uint32_t address, uint32_t value)
     space_write_in(state_, space, address, value);
 }
 
-bool Function::space_supported(uint16_t space) const
+bool Function::space_supported(uint16_t space)
 {
+    std::lock_guard<std::mutex> lock(mutex_);
     return space_supported_in(state_, space);
 }
 

@@ -3,6 +3,7 @@
  */
 #include "tests/sim/sim.h"
 
+#include <ctype.h>
 #include <errno.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -19,15 +20,37 @@ namespace kelvra_sim {
 
 namespace {
 
+bool hex_field(const std::string& text, size_t max_digits, unsigned* out)
+{
+    if (text.empty() || text.size() > max_digits) {
+        return false;
+    }
+    *out = 0;
+    for (char c : text) {
+        if (!isxdigit((unsigned char)c)) {
+            return false;
+        }
+        *out = *out * 16 + (unsigned)(isdigit((unsigned char)c) ? c - '0' : tolower((unsigned char)c) - 'a' + 10);
+    }
+    return true;
+}
+
+// [domain:]bus:device.function, hexadecimal digits only.
 bool parse_exact(const std::string& text, unsigned* d, unsigned* b, unsigned* dev, unsigned* fn)
 {
-    int used = 0;
-    if (sscanf(text.c_str(), "%x:%x:%x.%x%n", d, b, dev, fn, &used) == 4 && (size_t)used == text.size()) {
-        return true;
+    size_t dot = text.rfind('.');
+    size_t last = text.rfind(':');
+    if (dot == std::string::npos || last == std::string::npos || last > dot) {
+        return false;
     }
-    used = 0;
+    size_t first = text.find(':');
     *d = 0;
-    return sscanf(text.c_str(), "%x:%x.%x%n", b, dev, fn, &used) == 3 && (size_t)used == text.size();
+    if (first != last && !hex_field(text.substr(0, first), 4, d)) {
+        return false;
+    }
+    size_t bus_at = first == last ? 0 : first + 1;
+    return hex_field(text.substr(bus_at, last - bus_at), 2, b) && hex_field(text.substr(last + 1, dot - last - 1), 2, dev) &&
+           hex_field(text.substr(dot + 1), 1, fn);
 }
 
 std::string format_address(unsigned d, unsigned b, unsigned dev, unsigned fn)
