@@ -54,7 +54,14 @@ void DeviceInfoJsonParser::ParseJson(const std::string& path)
     builder["collectComments"] = true;
     Json::Value document;
     std::string errors;
-    if (!Json::parseFromStream(builder, stream, &document, &errors)) {
+    bool parsed = false;
+    try {
+        parsed = Json::parseFromStream(builder, stream, &document, &errors);
+    } catch (const Json::Exception& e) {
+        // The reader throws instead of reporting when nesting is too deep.
+        TOV_THROW_GENERAL("-E- unable to parse device info JSON " << path << ": " << e.what());
+    }
+    if (!parsed) {
         TOV_THROW_GENERAL(errors);
     }
     // Looking a member up in anything but an object would raise JsonCpp's
