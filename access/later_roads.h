@@ -1,8 +1,7 @@
 /*
  * Entry points of roads that are linked in with their own parts of the core
  * (user-level access, the remote client, the plug-in loader, gearboxes, the
- * I2C and SMBus gateways, ICMD, in-band names, the device-information
- * database, the framework bridges, the USB adapters). They are weak
+ * I2C and SMBus gateways, ICMD, in-band names, the USB adapters). They are weak
  * references: until a road is linked in its entry resolves to null, and the
  * core refuses that road cleanly (errno EOPNOTSUPP) instead of failing to
  * link. Every call site tests the pointer first.
@@ -15,6 +14,8 @@
 #include "access/dl_ctx.h"
 #include "access/mfile_internal.h"
 #include "access/qzusb_bridge.h"
+#include "tov_core/device/bridge.h"
+#include "tov_core/device/pyx_device/wrapper/PyxDeviceWrapperC.h"
 
 #define KELVRA_WEAK __attribute__((weak))
 
@@ -69,19 +70,6 @@ int icmd_close(mFile* mf) KELVRA_WEAK;
 
 /* in-band names */
 int is_valid_ib_device_name(const char* name) KELVRA_WEAK;
-
-/* device-information database */
-void delete_instance(void) KELVRA_WEAK;
-
-/* framework bridges */
-int init_device(const char* name, tov_core::Device** device) KELVRA_WEAK;
-int destroy_device(tov_core::Device* device) KELVRA_WEAK;
-int config_space_access_read(uint32_t address, uint32_t length, uint32_t* data, tov_core::Device* device)
-    KELVRA_WEAK;
-int config_space_access_write(uint32_t address, uint32_t length, uint32_t* data, tov_core::Device* device)
-    KELVRA_WEAK;
-void i2c_set_i2c_address_width(uint32_t width, tov_core::I2CDevice* device) KELVRA_WEAK;
-void i2c_update_secondary_address(uint8_t address, tov_core::I2CDevice* device) KELVRA_WEAK;
 
 /* InfiniBand devices */
 int get_ib_max_chunk_size(tov_core::Device* device) KELVRA_WEAK;

@@ -164,13 +164,9 @@ int release_handle(mFile* mf)
         close(mf->lock_fd);
         mf->lock_fd = 0;
     }
-    if (mf->device != nullptr && destroy_device != nullptr) {
-        destroy_device(mf->device);
-    }
+    destroy_device(mf->device);
     mf->device = nullptr;
-    if (delete_instance != nullptr) {
-        delete_instance();
-    }
+    delete_instance();
     close_mem_ops(mf);
     free_dev_info(mf);
     if (mf->dl_ctx != nullptr) {
@@ -564,7 +560,7 @@ int veyo_open(mFile* mf, int chip_a, int chip_b, int chip)
 int tov_core_init(mFile* mf, const char* name, int i2c_addr_type, int* taken, int chip_a, int chip_b, int chip)
 {
     *taken = 0;
-    int type = init_device != nullptr ? init_device(name, &mf->device) : 0;
+    int type = init_device(name, &mf->device);
     if (contains(name, ":") && !contains(name, "brel-")) {
         return 0;
     }

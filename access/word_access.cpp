@@ -22,6 +22,7 @@
 #include "access/later_roads.h"
 #include "access/pyx_driver.h"
 #include "access/ul_context.h"
+#include "tov_core/device/i2c_dev/I2CDevice.h"
 
 namespace {
 
@@ -89,8 +90,8 @@ USBDevice* usb_of(mFile* mf)
 
 tov_core::I2CDevice* i2c_of(mFile* mf)
 {
-    // The I2C device derives from the framework device alone.
-    return reinterpret_cast<tov_core::I2CDevice*>(mf->device);
+    // Only handles whose framework device is an I2C device take this road.
+    return static_cast<tov_core::I2CDevice*>(mf->device);
 }
 
 int fail(int err)
@@ -599,12 +600,9 @@ int usb_write(mFile* mf, uint32_t addr_type, unsigned int offset, const uint8_t*
 
 bool framework_ready(mFile* mf, bool write)
 {
+    (void)write;
     if (mf->device == nullptr) {
         errno = EIO;
-        return false;
-    }
-    if ((write ? config_space_access_write : config_space_access_read) == nullptr) {
-        errno = EOPNOTSUPP;
         return false;
     }
     return true;
@@ -628,8 +626,7 @@ int framework_write(mFile* mf, unsigned int offset, uint32_t* data, int length)
 
 int i2c_dev_read4(mFile* mf, unsigned int offset, uint32_t* value)
 {
-    if (!framework_ready(mf, false) || i2c_update_secondary_address == nullptr ||
-        i2c_set_i2c_address_width == nullptr) {
+    if (!framework_ready(mf, false)) {
         return -1;
     }
     i2c_pre_read_write_actions(mf, offset, 0, 0);
@@ -641,8 +638,7 @@ int i2c_dev_read4(mFile* mf, unsigned int offset, uint32_t* value)
 
 int i2c_dev_write4(mFile* mf, unsigned int offset, uint32_t value)
 {
-    if (!framework_ready(mf, true) || i2c_update_secondary_address == nullptr ||
-        i2c_set_i2c_address_width == nullptr) {
+    if (!framework_ready(mf, true)) {
         return -1;
     }
     i2c_pre_read_write_actions(mf, offset, 0, 0);
@@ -1239,8 +1235,7 @@ int mread_i2cblock(mFile* mf, uint8_t i2c_secondary, uint8_t addr_width, unsigne
     }
     uint32_t t = mf->access_type;
     if (t == ACCESS_I2C_DEV) {
-        if (!framework_ready(mf, false) || i2c_update_secondary_address == nullptr ||
-            i2c_set_i2c_address_width == nullptr) {
+        if (!framework_ready(mf, false)) {
             return -1;
         }
         uint32_t buf[kI2cBlockMax / 4 + 1];
@@ -1303,8 +1298,7 @@ int mwrite_i2cblock(mFile* mf, uint8_t i2c_secondary, uint8_t addr_width, unsign
     }
     uint32_t t = mf->access_type;
     if (t == ACCESS_I2C_DEV) {
-        if (!framework_ready(mf, true) || i2c_update_secondary_address == nullptr ||
-            i2c_set_i2c_address_width == nullptr) {
+        if (!framework_ready(mf, true)) {
             return -1;
         }
         uint32_t buf[kI2cBlockMax / 4 + 1];
