@@ -172,6 +172,9 @@ int release_handle(mFile* mf)
     if (mf->dl_ctx != nullptr) {
         if (qzcr_utils_free_dl_ctx != nullptr) {
             qzcr_utils_free_dl_ctx(mf->dl_ctx);
+        } else {
+            // Without the loader no library can have been opened into it.
+            free(mf->dl_ctx);
         }
         mf->dl_ctx = nullptr;
     }
