@@ -169,6 +169,12 @@ struct RecordBuffer {
         if (wanted > room) {
             wanted = room;
         }
+        if (wanted > UINT32_MAX) {
+            wanted = UINT32_MAX;
+        }
+        if (wanted <= capacity) {
+            return false;
+        }
         void* more = realloc(records, (size_t)wanted * sizeof(Record));
         if (more == nullptr) {
             return false;
