@@ -35,12 +35,3 @@ int tov_utils_set_cumulative_count_mode(const char* device, int32_t process_id, 
     printf("Failed to access NIC DPA performance control register.\nError code: %x\n", ME_NOT_IMPLEMENTED);
     return -1;
 }
-
-int show_statistics(const char* device, int32_t process_id, int print_header)
-{
-    (void)device;
-    (void)process_id;
-    (void)print_header;
-    puts("ERROR - failed to read process list");
-    return 1;
-}
