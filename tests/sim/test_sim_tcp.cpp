@@ -495,7 +495,7 @@ TEST_F(TcpTest, StallOnAcceptAnswersNothingAndStopDoesNotWait)
     EXPECT_EQ(server_->requests()[1].note, "stalled");
     auto t0 = Clock::now();
     server_->stop();
-    EXPECT_LT(elapsed_ms(t0), 2000);
+    EXPECT_LT(elapsed_ms(t0), 5000);
     EXPECT_EQ(c.read(2000).got, Got::kEnd);  // stopping closes the stalled connection
 }
 
@@ -690,7 +690,7 @@ TEST_F(TcpTest, StopDoesNotWaitForAClientThatNeverReads)
     EXPECT_EQ(server_->connections_open(), 1u);  // still writing
     auto t0 = Clock::now();
     server_->stop();
-    EXPECT_LT(elapsed_ms(t0), 2000);
+    EXPECT_LT(elapsed_ms(t0), 5000);
 }
 
 TEST_F(TcpTest, StopDoesNotWaitForAHalfSentRequestOrALongDelay)
@@ -708,7 +708,7 @@ TEST_F(TcpTest, StopDoesNotWaitForAHalfSentRequestOrALongDelay)
     EXPECT_EQ(server_->connections_open(), 2u);
     auto t0 = Clock::now();
     server_->stop();
-    EXPECT_LT(elapsed_ms(t0), 2000);
+    EXPECT_LT(elapsed_ms(t0), 5000);
     EXPECT_EQ(c->read(2000).got, Got::kEnd);
     server_->stop();  // twice is harmless
 }
