@@ -408,7 +408,7 @@ TEST_P(SwitchCrSpace, ReadReversesEveryWholeWord)
     const CrCase& c = GetParam();
     SwitchFixture sw("qrvnsw-5");
     ASSERT_NE(sw.device(), nullptr);
-    memcpy(world()->cr_space + 0x100, c.sdk.data(), c.sdk.size());
+    std::copy(c.sdk.begin(), c.sdk.end(), world()->cr_space + 0x100);
     uint32_t data[4];
     memset(data, 0xEE, sizeof data);
     EXPECT_EQ(config_space_access_read(0x100, c.length, data, sw.device()), static_cast<int>(c.length));
@@ -428,7 +428,7 @@ TEST_P(SwitchCrSpace, WriteHandsTheSdkReversedWordsAndKeepsTheCallersBuffer)
     ASSERT_NE(sw.device(), nullptr);
     uint32_t data[4];
     memset(data, 0xEE, sizeof data);
-    memcpy(data, c.caller.data(), c.caller.size());
+    std::copy(c.caller.begin(), c.caller.end(), reinterpret_cast<uint8_t*>(data));
     Bytes before = BytesOf(data, sizeof data);
     EXPECT_EQ(config_space_access_write(0x200, c.length, data, sw.device()), static_cast<int>(c.length));
     EXPECT_EQ(BytesOf(world()->cr_space + 0x200, c.length), c.sdk);

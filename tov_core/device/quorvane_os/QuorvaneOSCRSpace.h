@@ -28,7 +28,8 @@ public:
     // Reads `length` bytes at `address` into data, whole words in the
     // caller's byte order (trailing bytes of a partial word as the SDK gave
     // them), in one SDK call. Returns length, or -1 when the SDK reports a
-    // failure or the length does not fit the result.
+    // failure (anything but 0, as its other entry points) or the length
+    // does not fit the result.
     virtual int Read(uint32_t address, uint32_t length, uint32_t* data);
     // Writes `length` bytes of data at `address` in one SDK call. The SDK
     // is handed the words reversed in the caller's own buffer, which holds

@@ -42,7 +42,8 @@ public:
     int AccessRegisterGet(uint32_t* data, uint32_t length, uint32_t registerId, int& status) override;
 
     void LoadDynamicFunctions();
-    // Initialises the SDK; throws tov_core::TovGeneralException when it fails.
+    // Initialises the SDK; throws tov_core::TovGeneralException when it
+    // answers anything but 0.
     void Open();
     void Close();
 
