@@ -185,10 +185,63 @@ typedef struct dev_info {
 
 /* ---- open and close ---- */
 
-/* Opens a device by name; null with errno set when it cannot be opened. */
+/* Opens a device by name with every access type but cable and plug-in chip;
+ * null with errno set when it cannot be opened. */
 mFile* mopen(const char* name);
-/* Releases everything the open acquired; 0, or -1 for a null handle. */
+/* Opens a device and keeps it only when its access type has a bit in
+ * adv_opt (else EPERM). */
+mFile* mopen_adv(const char* name, uint32_t adv_opt);
+/* The open road with an I2C register-address type (see mset_i2c_addr_width). */
+mFile* mopend(const char* name, int i2c_addr_type);
+/* Releases everything the open acquired; 0 for a null handle, else the
+ * result of closing the device's road. */
 int mclose(mFile* mf);
+/* Clears the PCI semaphores a crashed user may have left on a device; an
+ * m_err_code. */
+int mclear_pci_semaphore(const char* name);
+/* Reads the device-id word; the count of the word read (4 on success). */
+int read_device_id(mFile* mf, uint32_t* device_id);
+/* Exchanges a PCI handle's CR and configuration descriptors; the access type
+ * from before the exchange. */
+int mpci_change_ker(mFile* mf);
+
+/* ---- word and block access ---- */
+
+/* One 32-bit word at a byte address of the current address space: 4 on
+ * success, else -1 (errno set) or 0 where a road gives up quietly. */
+int mread4(mFile* mf, unsigned int offset, uint32_t* value);
+int mwrite4(mFile* mf, unsigned int offset, uint32_t value);
+/* Blocks of words in the largest chunks the road allows; the bytes moved. */
+int mread4_block(mFile* mf, unsigned int offset, uint32_t* data, int byte_len);
+int mwrite4_block(mFile* mf, unsigned int offset, uint32_t* data, int byte_len);
+/* The block calls with every whole word byte-swapped on the caller's side.
+ * mwrite_buffer leaves the caller's buffer as it was. */
+int mread_buffer(mFile* mf, unsigned int offset, uint8_t* data, int byte_len);
+int mwrite_buffer(mFile* mf, unsigned int offset, uint8_t* data, int byte_len);
+/* One chunk of mwrite4_block: its bytes, or -1. */
+int mwrite_chunk(mFile* mf, unsigned int offset, uint32_t* data, int byte_len);
+/* A chunk as consecutive word calls: the length, 22 (EINVAL) for a length
+ * that is not a multiple of 4, -1 when a word fails. */
+int mread_chunk_as_multi_mread4(mFile* mf, unsigned int offset, uint32_t* data, int byte_len);
+int mwrite_chunk_as_multi_mwrite4(mFile* mf, unsigned int offset, uint32_t* data, int byte_len);
+/* Bytes of an I2C device behind the handle (at most 64): the bytes moved or
+ * -1. The secondary address and width stay set on the handle. */
+int mread_i2cblock(mFile* mf, uint8_t i2c_secondary, uint8_t addr_width, unsigned int offset, void* data,
+                   int length);
+int mwrite_i2cblock(mFile* mf, uint8_t i2c_secondary, uint8_t addr_width, unsigned int offset, void* data,
+                    int length);
+/* The I2C-block calls with the handle's secondary address and width. */
+int mread64(mFile* mf, unsigned int offset, void* data, int length);
+int mwrite64(mFile* mf, unsigned int offset, void* data, int length);
+/* Largest chunk in bytes a block call of this handle moves at once. */
+int get_chunk_size(mFile* mf);
+/* Address space of later word accesses; 0, or -1 when the device lacks it. */
+int mset_addr_space(mFile* mf, int space);
+/* Byte-swaps length/4 words in place. */
+void fix_endianness(uint32_t* buf, int length);
+void buff_cpu2be(uint32_t* buf, int length);
+/* 1 when I2C transfers through this PCI device are refused unless forced. */
+int pci_i2c_access_prevented(mFile* mf);
 
 /* ---- classification of names and handles ---- */
 
@@ -201,6 +254,7 @@ int is_remote_dev(mFile* mf);
 int is_vq500_device(mFile* mf);
 int is_vq500_pci_device(uint32_t pci_dev_id);
 int is_pxuc_pciconf(mFile* mf);
+int is_livefish_device(mFile* mf);
 
 /* ---- accessors ---- */
 

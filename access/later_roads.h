@@ -1,0 +1,85 @@
+/*
+ * Entry points of roads that are linked in with their own parts of the core
+ * (user-level access, the remote client, the plug-in loader, gearboxes, the
+ * I2C and SMBus gateways, ICMD, in-band names, the USB adapters). They are weak
+ * references: until a road is linked in its entry resolves to null, and the
+ * core refuses that road cleanly (errno EOPNOTSUPP) instead of failing to
+ * link. Every call site tests the pointer first.
+ */
+#ifndef KELVRA_ACCESS_LATER_ROADS_H
+#define KELVRA_ACCESS_LATER_ROADS_H
+
+#include <stdint.h>
+
+#include "access/dl_ctx.h"
+#include "access/mfile_internal.h"
+#include "access/qzusb_bridge.h"
+#include "tov_core/device/bridge.h"
+#include "tov_core/device/pyx_device/wrapper/PyxDeviceWrapperC.h"
+
+#define KELVRA_WEAK __attribute__((weak))
+
+namespace tov_core {
+class Device;
+class I2CDevice;
+}  // namespace tov_core
+
+extern "C" {
+
+/* user-level road */
+mFile* mopen_ul(const char* name) KELVRA_WEAK;
+mFile* mopen_ul_int(const char* name, int mode) KELVRA_WEAK;
+int mclose_ul(mFile* mf) KELVRA_WEAK;
+int mread4_ul(mFile* mf, unsigned int offset, uint32_t* value) KELVRA_WEAK;
+int mwrite4_ul(mFile* mf, unsigned int offset, uint32_t value) KELVRA_WEAK;
+int mread4_block_ul(mFile* mf, unsigned int offset, uint32_t* data, int length) KELVRA_WEAK;
+int mwrite4_block_ul(mFile* mf, unsigned int offset, uint32_t* data, int length) KELVRA_WEAK;
+int mpci_change_ul(mFile* mf) KELVRA_WEAK;
+int mvpd_read4_ul(mFile* mf, unsigned int offset, uint32_t* value) KELVRA_WEAK;
+int mclear_pci_semaphore_ul(const char* name) KELVRA_WEAK;
+
+/* remote client */
+int remote_open(const char* name, mFile* mf, int i2c_addr_type) KELVRA_WEAK;
+int mclose_remote(mFile* mf) KELVRA_WEAK;
+int remote_write(mFile* mf, const char* request) KELVRA_WEAK;
+int remote_read(mFile* mf, char* reply, int size) KELVRA_WEAK;
+int remote_server_supports_read_devid(mFile* mf) KELVRA_WEAK;
+int remote_read_device_id(mFile* mf, unsigned int* device_id) KELVRA_WEAK;
+
+/* plug-in loader */
+struct dl_ctx* qzcr_utils_load_dl_ctx(unsigned int index) KELVRA_WEAK;
+int qzcr_utils_free_dl_ctx(struct dl_ctx* ctx) KELVRA_WEAK;
+
+/* gearboxes */
+int mopen_gearbox(char* name, mFile* mf) KELVRA_WEAK;
+int config_gearbox_sw_mux(mFile* mf) KELVRA_WEAK;
+int is_gearbox_ober_switch_op(mFile* mf) KELVRA_WEAK;
+int gearbox_read_write_op(mFile* mf, unsigned int offset, uint32_t* data, int length, int op, int* status)
+    KELVRA_WEAK;
+int split_gb_read_write_op_to_chunks(mFile* mf, unsigned int offset, uint32_t* data, int length, int op,
+                                     int chunk_size) KELVRA_WEAK;
+
+/* I2C and SMBus primary gateways of PCI devices */
+int i2c_primary_read_cr(mFile* mf, uint32_t* value, unsigned int offset, int count) KELVRA_WEAK;
+int i2c_primary_write_cr(mFile* mf, uint32_t value, unsigned int offset, int count) KELVRA_WEAK;
+int smbus_primary_read(mFile* mf, uint8_t* bytes, unsigned int offset, int count) KELVRA_WEAK;
+int smbus_primary_write(mFile* mf, uint32_t value, unsigned int offset, int count) KELVRA_WEAK;
+
+/* ICMD */
+int icmd_close(mFile* mf) KELVRA_WEAK;
+
+/* in-band names */
+int is_valid_ib_device_name(const char* name) KELVRA_WEAK;
+
+/* InfiniBand devices */
+int get_ib_max_chunk_size(tov_core::Device* device) KELVRA_WEAK;
+
+/* USB adapters */
+int qzusb_read(uint32_t address, uint32_t length, uint32_t* data, USBDevice* device) KELVRA_WEAK;
+int qzusb_write(uint32_t address, uint32_t length, uint32_t* data, USBDevice* device) KELVRA_WEAK;
+void qzusb_set_i2c_address_width(uint32_t width, USBDevice* device) KELVRA_WEAK;
+void qzusb_update_slave_address(uint8_t address, USBDevice* device) KELVRA_WEAK;
+
+}  // extern "C"
+
+#endif

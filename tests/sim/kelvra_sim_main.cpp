@@ -1,0 +1,182 @@
+/*
+ * kelvra-sim: runs one command on a simulated host. It enters a private
+ * mount namespace, mounts the simulated PCI tree over /sys/bus/pci/devices,
+ * opens the control socket (exported as KELVRA_SIM_SOCKET), runs the
+ * command, and tears everything down; the command's exit status is its own.
+ *
+ *   kelvra-sim [--host NAME|FILE.json] [--socket PATH] [--bind SRC:DST]... -- COMMAND [ARG...]
+ */
+#include "tests/sim/sim.h"
+#include "tests/sim/sim_client.h"
+#include "tests/sim/sim_control.h"
+#include "tests/sim/sim_fuse.h"
+
+#include <errno.h>
+#include <sched.h>
+#include <signal.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/mount.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr int kSetupFailed = 125;
+constexpr int kExecFailed = 127;
+
+volatile sig_atomic_t g_child = 0;
+
+// A signal sent by another process (kill) is passed on to the command; one
+// from the terminal already reached the command's process group.
+void forward(int sig, siginfo_t* info, void*)
+{
+    if (g_child > 0 && info && (info->si_code == SI_USER || info->si_code == SI_QUEUE)) {
+        kill(g_child, sig);
+    }
+}
+
+void usage()
+{
+    fprintf(stderr,
+            "usage: kelvra-sim [--host NAME|FILE.json] [--socket PATH] [--bind SRC:DST]... -- COMMAND [ARG...]\n"
+            "hosts: default, legacy, cmdif, sriov, or a JSON description\n");
+}
+
+class TempSocketDir {
+public:
+    TempSocketDir()
+    {
+        const char* base = getenv("TMPDIR");
+        std::string tmpl = std::string(base && *base ? base : "/tmp") + "/kelvra-sim-XXXXXX";
+        if (!mkdtemp(&tmpl[0])) {
+            throw std::runtime_error("mkdtemp " + tmpl + ": " + strerror(errno));
+        }
+        dir_ = tmpl;
+    }
+    ~TempSocketDir()
+    {
+        unlink((dir_ + "/control.sock").c_str());
+        rmdir(dir_.c_str());
+    }
+    std::string socket() const { return dir_ + "/control.sock"; }
+
+private:
+    std::string dir_;
+};
+
+int run(int argc, char** argv)
+{
+    std::string host_name = "default";
+    std::string socket_path;
+    std::vector<std::pair<std::string, std::string>> binds;
+    int i = 1;
+    for (; i < argc; i++) {
+        std::string a = argv[i];
+        if (a == "--") {
+            i++;
+            break;
+        }
+        if ((a == "--host" || a == "--socket" || a == "--bind") && i + 1 < argc) {
+            std::string v = argv[++i];
+            if (a == "--host") {
+                host_name = v;
+            } else if (a == "--socket") {
+                socket_path = v;
+            } else {
+                size_t colon = v.find(':');
+                if (colon == std::string::npos || colon == 0 || colon + 1 == v.size()) {
+                    usage();
+                    return kSetupFailed;
+                }
+                binds.emplace_back(v.substr(0, colon), v.substr(colon + 1));
+            }
+        } else {
+            usage();
+            return kSetupFailed;
+        }
+    }
+    if (i >= argc) {
+        usage();
+        return kSetupFailed;
+    }
+    if (geteuid() != 0) {
+        fprintf(stderr, "kelvra-sim: must run as root\n");
+        return kSetupFailed;
+    }
+
+    kelvra_sim::Host host(kelvra_sim::load_host(host_name));
+    if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
+        throw std::runtime_error(std::string("private mount namespace: ") + strerror(errno));
+    }
+    // Everything mounted from here on lives in this process's namespace
+    // only, and goes with it even if the process is killed.
+    for (const auto& b : binds) {
+        if (mount(b.first.c_str(), b.second.c_str(), nullptr, MS_BIND | MS_REC, nullptr) != 0) {
+            throw std::runtime_error("bind " + b.first + " -> " + b.second + ": " + strerror(errno));
+        }
+    }
+    std::unique_ptr<TempSocketDir> socket_dir;
+    if (socket_path.empty()) {
+        socket_dir.reset(new TempSocketDir);
+        socket_path = socket_dir->socket();
+    }
+    kelvra_sim::ControlServer control(host, socket_path);
+    kelvra_sim::SysfsMount tree(host);
+    setenv(KELVRA_SIM_SOCKET_ENV, socket_path.c_str(), 1);
+
+    struct sigaction sa;
+    memset(&sa, 0, sizeof sa);
+    sa.sa_sigaction = forward;
+    sa.sa_flags = SA_SIGINFO | SA_RESTART;
+    sigemptyset(&sa.sa_mask);
+    const int forwarded[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+    for (int sig : forwarded) {
+        sigaction(sig, &sa, nullptr);
+    }
+    fflush(nullptr);
+    pid_t child = fork();
+    if (child < 0) {
+        throw std::runtime_error(std::string("fork: ") + strerror(errno));
+    }
+    if (child == 0) {
+        for (int sig : forwarded) {
+            signal(sig, SIG_DFL);
+        }
+        execvp(argv[i], argv + i);
+        fprintf(stderr, "kelvra-sim: cannot run %s: %s\n", argv[i], strerror(errno));
+        _exit(kExecFailed);
+    }
+    g_child = child;
+    int status = 0;
+    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    g_child = 0;
+    tree.stop();
+    control.stop();
+    if (WIFSIGNALED(status)) {
+        return 128 + WTERMSIG(status);
+    }
+    return WEXITSTATUS(status);
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    try {
+        return run(argc, argv);
+    } catch (const std::exception& e) {
+        fprintf(stderr, "kelvra-sim: %s\n", e.what());
+        return kSetupFailed;
+    } catch (...) {
+        fprintf(stderr, "kelvra-sim: unexpected failure\n");
+        return kSetupFailed;
+    }
+}

@@ -1,0 +1,28 @@
+/*
+ * The source of single values of one device's information file. Each typed
+ * operation takes the key first and the section second and throws
+ * tov_core::TovGeneralException (logged at Error first) when the value is
+ * missing or cannot be had as the asked type.
+ */
+#ifndef TOV_CORE_DEVICE_DEVICE_INFO_PARSERS_DEVICEINFOPARSER_H
+#define TOV_CORE_DEVICE_DEVICE_INFO_PARSERS_DEVICEINFOPARSER_H
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace tov_core {
+
+class DeviceInfoParser {
+public:
+    virtual ~DeviceInfoParser() = default;
+
+    virtual std::string GetFieldValueAsString(const std::string& field, const std::string& section) = 0;
+    virtual int GetFieldValueAsInt(const std::string& field, const std::string& section) = 0;
+    virtual bool GetFieldValueAsBool(const std::string& field, const std::string& section) = 0;
+    virtual std::vector<uint32_t> GetFieldValueAsVector(const std::string& field, const std::string& section) = 0;
+};
+
+}  // namespace tov_core
+
+#endif
