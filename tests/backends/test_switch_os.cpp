@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "access/mfile_internal.h"
 #include "tests/backends/under_sdk.h"
 #include "tov_core/device/DeviceFactory.h"
 #include "tov_core/device/bridge.h"
@@ -489,6 +490,42 @@ TEST_F(SwitchSDK, CrInfoLinesShowOnlyWordsTheBufferHolds)
     EXPECT_NE(out.find("Memory address: 64Length: 4Requested data to read: 9\n"), std::string::npos) << out;
     EXPECT_EQ(out.find(std::to_string(0xDEAD)), std::string::npos) << out;
     EXPECT_NE(out.find("Memory address: 64Length: 2\n"), std::string::npos) << out;
+}
+
+// ---------------------------------------------------------------------------
+// Through the access core's open road.
+
+TEST_F(SwitchSDK, MopenReachesCrSpaceByWordsAndMcloseReleasesBothSdks)
+{
+    RUN_UNDER_SDK();
+    const uint8_t word[4] = {0x11, 0x22, 0x33, 0x44};
+    memcpy(world()->cr_space + 0x80, word, sizeof word);
+    mFile* mf = mopen("qrvnsw-4");
+    ASSERT_NE(mf, nullptr) << strerror(errno);
+    EXPECT_EQ(mf->access_type, static_cast<uint32_t>(COMMUNICATION_TYPE_SWITCH_OS));
+    ASSERT_NE(mf->device, nullptr);
+    EXPECT_EQ(static_cast<QuorvaneOSDevice*>(mf->device)->GetSoftwareID(), 4);
+
+    uint32_t value = 0;
+    EXPECT_EQ(mread4(mf, 0x80, &value), 4);
+    EXPECT_EQ(value, 0x11223344u);
+    EXPECT_EQ(mwrite4(mf, 0x84, 0xA1B2C3D4), 4);
+    EXPECT_EQ(BytesOf(world()->cr_space + 0x84, 4), (Bytes{0xA1, 0xB2, 0xC3, 0xD4}));
+    EXPECT_EQ(world()->last_cr_device, 4);
+
+    EXPECT_EQ(mclose(mf), 0);
+    std::vector<std::string> expected = {"jq_cr_access_deinit", "unload libcraccess", "jqd_access_reg_deinit",
+                                         "unload libjqdreg_access"};
+    EXPECT_EQ(JournalFrom("jq_cr_access_deinit"), expected);
+}
+
+TEST_F(SwitchSDK, MopenOfARefusedSwitchNumberOpensNoSwitch)
+{
+    RUN_UNDER_SDK();
+    // No framework device: the core tries its other roads, none of which
+    // knows the name.
+    EXPECT_EQ(mopen("qrvnsw-300"), nullptr);
+    EXPECT_FALSE(Journaled("load libjqdreg_access"));
 }
 
 }  // namespace

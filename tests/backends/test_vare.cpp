@@ -20,6 +20,7 @@
 #include <thread>
 #include <vector>
 
+#include "access/mfile_internal.h"
 #include "tests/backends/fixed_root.h"
 #include "tests/common/fixed_paths.h"
 #include "tov_core/device/bridge.h"
@@ -363,6 +364,24 @@ TEST_F(VarE, AccessRegistersFailWithTheFrameworkException)
     } catch (const tov_core::TovGeneralException& e) {
         EXPECT_STREQ(e.what(), "AccessRegister is not implemented for VARE Device!\n");
     }
+}
+
+// ---------------------------------------------------------------------------
+// Through the access core's open road.
+
+TEST_F(VarE, MopenReachesThePeerByWords)
+{
+    Peer peer;
+    peer.Set(0x100, 0x13579BDF);
+    mFile* mf = mopen("vare");
+    ASSERT_NE(mf, nullptr) << strerror(errno);
+    EXPECT_EQ(mf->access_type, static_cast<uint32_t>(COMMUNICATION_TYPE_VARE));
+    uint32_t value = 0;
+    EXPECT_EQ(mread4(mf, 0x100, &value), 4);
+    EXPECT_EQ(value, 0x13579BDFu);
+    EXPECT_EQ(mwrite4(mf, 0x104, 0x2468ACE0), 4);
+    EXPECT_EQ(peer.Get(0x104), 0x2468ACE0u);
+    EXPECT_EQ(mclose(mf), 0);
 }
 
 }  // namespace

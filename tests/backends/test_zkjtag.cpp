@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "access/mfile_internal.h"
 #include "tests/backends/fixed_root.h"
 #include "tests/backends/standin/world.h"
 #include "tests/common/fixed_paths.h"
@@ -195,6 +196,34 @@ TEST_F(Jtag, SdkWithoutAnEntryPointFailsBeforeOpeningTheAdapter)
     EXPECT_EQ(Journal(), expected);
     tov_core::Device* device = nullptr;
     EXPECT_EQ(init_device("zkjtag_1", &device), 0);
+}
+
+// ---------------------------------------------------------------------------
+// Through the access core's open road.
+
+TEST_F(Jtag, MopenReachesTheAdapterByWordsAndMcloseTearsItDown)
+{
+    FixedFile sdk(ZKJTAG_SDK_LIBRARY, std::string(STANDIN_JTAG_FULL));
+    world()->jtag_read_result = 4;
+    world()->jtag_write_result = 4;
+    world()->jtag_word = 0x600DF00D;
+    mFile* mf = mopen("zkjtag_0x1f");
+    ASSERT_NE(mf, nullptr) << strerror(errno);
+    EXPECT_EQ(mf->access_type, static_cast<uint32_t>(COMMUNICATION_TYPE_ZKJTAG));
+
+    uint32_t value = 0;
+    EXPECT_EQ(mread4(mf, 0xF0014, &value), 4);
+    EXPECT_EQ(value, 0x600DF00Du);
+    EXPECT_EQ(world()->last_jtag_index, 31u);
+    EXPECT_EQ(mwrite4(mf, 0x20, 0x0BADCAFE), 4);
+    EXPECT_EQ(world()->last_jtag_value, 0x0BADCAFEu);
+    EXPECT_EQ(world()->last_jtag_address, 0x20u);
+
+    int before = world()->journal_lines;
+    EXPECT_EQ(mclose(mf), 0);
+    std::vector<std::string> all = Journal();
+    std::vector<std::string> expected = {"ZKJTAGDelete", "unload ZKJTAGSDK"};
+    EXPECT_EQ(std::vector<std::string>(all.begin() + before, all.end()), expected);
 }
 
 }  // namespace
