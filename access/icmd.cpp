@@ -186,6 +186,12 @@ int mailbox_read(mFile* mf, uint32_t addr, uint8_t* data, int len)
     return moved;
 }
 
+// The address space the mailbox lives in, for the traces.
+unsigned mailbox_space(const mFile* mf)
+{
+    return uses_vsec(mf) ? (unsigned)kSpaceIcmd : mf->addr_space;
+}
+
 std::string hex_bytes(const uint8_t* data, int len)
 {
     static const char digits[] = "0123456789abcdef";
@@ -603,7 +609,7 @@ int run_command(mFile* mf, int opcode, uint8_t* data, int write_size, int read_s
             }
         } else {
             int written = mailbox_write(mf, c.cmd_addr, data, write_size);
-            debug("-D- MWRITE_BUF_ICMD: off: %x, addr_space: %x, data: %s\n", c.cmd_addr, mf->addr_space,
+            debug("-D- MWRITE_BUF_ICMD: off: %x, addr_space: %x, data: %s\n", c.cmd_addr, mailbox_space(mf),
                   debug_on() ? hex_bytes(data, write_size).c_str() : "");
             if (written != write_size) {
                 debug("bytes written: %d out of expected %d bytes\n", written, write_size);
@@ -635,7 +641,7 @@ int run_command(mFile* mf, int opcode, uint8_t* data, int write_size, int read_s
                 return ME_ICMD_STATUS_CR_FAIL;
             }
         } else {
-            debug("-D- MREAD_BUF_ICMD: off: %x, addr_space: %x\n", c.cmd_addr, mf->addr_space);
+            debug("-D- MREAD_BUF_ICMD: off: %x, addr_space: %x\n", c.cmd_addr, mailbox_space(mf));
             if (mailbox_read(mf, c.cmd_addr, data, read_size) != read_size) {
                 return ME_ICMD_STATUS_CR_FAIL;
             }
