@@ -18,6 +18,9 @@
 #include <unistd.h>
 
 #include "access/access_internal.h"
+#include "access/access_register.h"
+#include "access/icmd.h"
+#include "access/plugin_loader.h"
 #include "access/dl_ctx.h"
 #include "access/later_roads.h"
 #include "access/pyx_driver.h"
@@ -170,12 +173,7 @@ int release_handle(mFile* mf)
     close_mem_ops(mf);
     free_dev_info(mf);
     if (mf->dl_ctx != nullptr) {
-        if (qzcr_utils_free_dl_ctx != nullptr) {
-            qzcr_utils_free_dl_ctx(mf->dl_ctx);
-        } else {
-            // Without the loader no library can have been opened into it.
-            free(mf->dl_ctx);
-        }
+        qzcr_utils_free_dl_ctx(mf->dl_ctx);
         mf->dl_ctx = nullptr;
     }
     free(mf->ul_dev_name);
@@ -204,10 +202,6 @@ struct DevList {
 
 bool load_plugin(mFile* mf)
 {
-    if (qzcr_utils_load_dl_ctx == nullptr) {
-        errno = EOPNOTSUPP;
-        return false;
-    }
     mf->dl_ctx = qzcr_utils_load_dl_ctx(0);
     if (mf->dl_ctx == nullptr) {
         mf->dl_ctx = qzcr_utils_load_dl_ctx(1);
@@ -327,8 +321,7 @@ int open_cr_node(mFile* mf)
     if (read_device_id(mf, &id) < 0) {
         return -1;
     }
-    // The active-tile map is read through its own register road when that is
-    // linked in; until then every tile counts as active.
+    map_active_tiles(mf);
     return 0;
 }
 
@@ -1054,7 +1047,7 @@ int mclose(mFile* mf)
         mf->fd = -1;
         mf->twin_fd = -1;
     }
-    if (mf->icmd.opened && icmd_close != nullptr) {
+    if (mf->icmd.opened) {
         icmd_close(mf);
     }
     if (mf->remote) {

@@ -18,6 +18,7 @@
 #include <string>
 
 #include "access/access_internal.h"
+#include "access/access_register.h"
 #include "access/dl_ctx.h"
 #include "access/later_roads.h"
 #include "access/pyx_driver.h"
@@ -330,14 +331,9 @@ try {
 
 // ---- the mapped CR window ----
 
-bool offset_in_active_tile(const mFile* mf, unsigned int offset)
+bool offset_in_active_tile(mFile* mf, unsigned int offset)
 {
-    for (int k = 0; k < MFILE_MAX_TILES; k++) {
-        if (mf->tiles[k].first_addr <= offset && offset <= mf->tiles[k].last_addr) {
-            return mf->tiles[k].active != 0;
-        }
-    }
-    return true;
+    return is_offset_in_active_tile(mf, offset) != 0;
 }
 
 bool in_window(const mFile* mf, uint64_t offset, uint64_t len)
