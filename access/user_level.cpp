@@ -378,6 +378,8 @@ mFile* mopen_ul_int(const char* name, int mode)
     mf->fd = -1;
     mf->twin_fd = -1;
     mf->pci_switch = mpci_change_ul;
+    // CR space, until a caller selects another.
+    mf->addr_space = 2;
 
     int is_path = 0;
     Address a;
