@@ -750,7 +750,7 @@ int flock_int(int fd, int operation)
         }
         usleep(1);
     }
-    fprintf(stderr, "failed to perform lock operation. errno %d\n", errno);
+    printf("failed to perform lock operation. errno %d\n", errno);
     return -1;
 }
 

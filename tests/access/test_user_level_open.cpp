@@ -8,12 +8,14 @@
 #include <fcntl.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -419,6 +421,30 @@ INSTANTIATE_TEST_SUITE_P(Links, PlantedLink,
                                          PlantedCase{"link_to_a_file", true, false},
                                          PlantedCase{"linked_directory", false, true}));
 
+TEST_F(UlSimHost, LegacyGatewayWaitsForNoOneHoldingTheLockFile)
+{
+    start_preset("legacy");
+    mFile* mf = mopen("0000:05:00.0");
+    ASSERT_NE(mf, nullptr) << strerror(errno);
+    ASSERT_GT(mf->ul_ctx->lock_fd, 0);
+    // Another process's hold: its own open of the same lock file.
+    int other = open("/tmp/harlowen_lockfiles/0000:05:00.0_config", O_RDONLY);
+    ASSERT_GE(other, 0);
+    ASSERT_EQ(flock(other, LOCK_EX), 0);
+    uint32_t v = 0;
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(mread4(mf, 0xF0014, &v), -1);
+    EXPECT_EQ(mwrite4(mf, 0x500, 1), -1);
+    std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_NE(out.find("failed to perform lock operation. errno 11\n"), std::string::npos) << out;
+    EXPECT_EQ(fn().space_read(2, 0x500), 0u) << "nothing moved without the lock";
+    flock(other, LOCK_UN);
+    EXPECT_EQ(mread4(mf, 0xF0014, &v), 4);
+    EXPECT_EQ(v, 0x212u);
+    close(other);
+    mclose(mf);
+}
+
 // ---- open failures ----
 
 TEST_F(UlSimHost, NonRootIsRefused)
@@ -541,6 +567,74 @@ TEST_F(UlSimHost, Vq500DeviceKeepsItsCrSpaceHigher)
     EXPECT_EQ(read_device_id(mf, &id), 4);
     EXPECT_EQ(id & 0xFFFF, 0x2901u);
     mclose(mf);
+}
+
+// ---- the capability walk ----
+
+struct WalkCase {
+    const char* label;
+    std::vector<std::pair<uint8_t, uint8_t>> chain;  // (id, next) at 0x40, 0x50, ...
+    uint8_t first;
+    int wanted;
+    int expected;
+};
+
+void PrintTo(const WalkCase& c, std::ostream* os)
+{
+    *os << c.label;
+}
+
+class CapabilityWalk : public testing::TestWithParam<WalkCase> {};
+
+TEST_P(CapabilityWalk, FindsTheCapabilityOrStops)
+{
+    testkit::TempDir dir;
+    std::string config(256, '\0');
+    config[0x34] = (char)GetParam().first;
+    for (size_t i = 0; i < GetParam().chain.size(); i++) {
+        config[0x40 + 0x10 * i] = (char)GetParam().chain[i].first;
+        config[0x41 + 0x10 * i] = (char)GetParam().chain[i].second;
+    }
+    std::string path = dir.write("config", config);
+    mFile* mf = (mFile*)calloc(1, sizeof(mFile));
+    mf->ul_ctx = (ul_context*)calloc(1, sizeof(ul_context));
+    mf->fd = open(path.c_str(), O_RDONLY);
+    ASSERT_GE(mf->fd, 0);
+    EXPECT_EQ(pci_find_capability(mf, GetParam().wanted), GetParam().expected);
+    close(mf->fd);
+    free(mf->ul_ctx);
+    free(mf);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Chains, CapabilityWalk,
+    testing::Values(WalkCase{"third_in_chain", {{1, 0x50}, {0x10, 0x60}, {9, 0}}, 0x40, 9, 0x60},
+                    WalkCase{"absent", {{1, 0x50}, {0x10, 0}}, 0x40, 9, 0},
+                    WalkCase{"loop", {{1, 0x50}, {0x10, 0x40}}, 0x40, 9, 0},
+                    WalkCase{"self_loop", {{1, 0x40}}, 0x40, 9, 0},
+                    WalkCase{"pointer_below_0x40", {{9, 0}}, 0x3C, 9, 0},
+                    WalkCase{"no_chain", {}, 0, 9, 0}));
+
+// ---- register MADs ----
+
+TEST(RegisterMad, NeedsAHandleAndAnInfinibandDevice)
+{
+    uint8_t data[64] = {};
+    EXPECT_EQ(maccess_reg_mad_ul(nullptr, data), ME_BAD_PARAMS);
+    mFile* mf = (mFile*)calloc(1, sizeof(mFile));
+    mf->ul_ctx = (ul_context*)calloc(1, sizeof(ul_context));
+    mf->access_type = ACCESS_PCICONF;
+    mf->ul_dev_name = strdup("00ff:ee:1f.7");
+    EXPECT_EQ(maccess_reg_mad_ul(mf, nullptr), ME_BAD_PARAMS);
+    errno = 0;
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(maccess_reg_mad_ul(mf, data), ME_REG_ACCESS_UNKNOWN_ERROR);
+    testing::internal::GetCapturedStderr();
+    EXPECT_EQ(errno, ENODEV) << "no InfiniBand device of that function";
+    EXPECT_STREQ(mf->ul_dev_name, "00ff:ee:1f.7") << "the handle is left as it was";
+    free(mf->ul_dev_name);
+    free(mf->ul_ctx);
+    free(mf);
 }
 
 // ---- switching roads ----
