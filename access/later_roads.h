@@ -14,6 +14,7 @@
 #include "access/dl_ctx.h"
 #include "access/mfile_internal.h"
 #include "access/qzusb_bridge.h"
+#include "access/user_level.h"
 #include "tov_core/device/bridge.h"
 #include "tov_core/device/pyx_device/wrapper/PyxDeviceWrapperC.h"
 
@@ -26,17 +27,8 @@ class I2CDevice;
 
 extern "C" {
 
-/* user-level road */
-mFile* mopen_ul(const char* name) KELVRA_WEAK;
-mFile* mopen_ul_int(const char* name, int mode) KELVRA_WEAK;
-int mclose_ul(mFile* mf) KELVRA_WEAK;
-int mread4_ul(mFile* mf, unsigned int offset, uint32_t* value) KELVRA_WEAK;
-int mwrite4_ul(mFile* mf, unsigned int offset, uint32_t value) KELVRA_WEAK;
-int mread4_block_ul(mFile* mf, unsigned int offset, uint32_t* data, int length) KELVRA_WEAK;
-int mwrite4_block_ul(mFile* mf, unsigned int offset, uint32_t* data, int length) KELVRA_WEAK;
-int mpci_change_ul(mFile* mf) KELVRA_WEAK;
-int mvpd_read4_ul(mFile* mf, unsigned int offset, uint32_t* value) KELVRA_WEAK;
-int mclear_pci_semaphore_ul(const char* name) KELVRA_WEAK;
+/* in-band road of user-level handles (InfiniBand routes) */
+int qzcr_inband_open(mFile* mf, const char* name) KELVRA_WEAK;
 
 /* remote client */
 int remote_open(const char* name, mFile* mf, int i2c_addr_type) KELVRA_WEAK;

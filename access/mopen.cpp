@@ -674,10 +674,6 @@ mFile* mopend_inner(const char* name_in, int t)
     if ((is_pci || is_ib) && check_ul_mode()) {
         if (!contains(name, "cable")) {
             release_handle(mf);
-            if (mopen_ul == nullptr) {
-                errno = EOPNOTSUPP;
-                return nullptr;
-            }
             mFile* ul = mopen_ul(name);
             if (ul != nullptr) {
                 ul->i2c_addr_type = (uint32_t)t;
@@ -728,10 +724,6 @@ mFile* mopend_inner(const char* name_in, int t)
 
     if (ul_flag) {
         release_handle(mf);
-        if (mopen_ul == nullptr) {
-            errno = EOPNOTSUPP;
-            return nullptr;
-        }
         mf = mopen_ul(local);
         if (mf == nullptr) {
             return nullptr;
@@ -1026,26 +1018,7 @@ int mclose(mFile* mf)
         }
     }
     if (mf->ul_ctx != nullptr) {
-        if (mclose_ul != nullptr) {
-            return mclose_ul(mf);
-        }
-        // The user-level road's own close, done here while that road is not
-        // linked in: its close entry, then its lock files and context.
-        ul_context* ctx = mf->ul_ctx;
-        if (ctx->close != nullptr) {
-            ctx->close(mf);
-        }
-        if (ctx->lock_fd > 0) {
-            close(ctx->lock_fd);
-        }
-        if (ctx->twin_lock_fd > 0) {
-            close(ctx->twin_lock_fd);
-        }
-        free(ctx);
-        mf->ul_ctx = nullptr;
-        mf->cr_window = nullptr;
-        mf->fd = -1;
-        mf->twin_fd = -1;
+        return mclose_ul(mf);
     }
     if (mf->icmd.opened) {
         icmd_close(mf);
@@ -1081,10 +1054,6 @@ int mclear_pci_semaphore(const char* name)
         mclose(mf);
     } else if (errno == EPERM) {
         return ME_UNSUPPORTED_ACCESS_TYPE;
-    }
-    if (mclear_pci_semaphore_ul == nullptr) {
-        errno = EOPNOTSUPP;
-        return ME_UNSUPPORTED_OPERATION;
     }
     return mclear_pci_semaphore_ul(address);
 }

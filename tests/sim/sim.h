@@ -238,6 +238,9 @@ struct Knobs {
     // Configuration file: dword offsets whose reads or writes fail with EIO.
     std::set<uint32_t> failing_config_reads;
     std::set<uint32_t> failing_config_writes;
+    // Dword offsets whose whole-word (aligned 4-byte) reads fail with EIO,
+    // while narrower reads of the same bytes pass.
+    std::set<uint32_t> failing_config_word_reads;
     // Vendor-specific gateway.
     bool vsec_semaphore_stuck = false;  // a foreign owner that ignores releases
     int flag_delay = 0;                 // address-word reads before the flag moves; -1 never
