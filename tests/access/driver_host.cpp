@@ -13,10 +13,7 @@ namespace access_test {
 
 PrivateTmp::PrivateTmp()
 {
-    testkit::enter_private_mount_namespace();
-    if (mount("tmpfs", "/tmp", "tmpfs", 0, "mode=1777") != 0) {
-        throw std::runtime_error(std::string("mount tmpfs on /tmp: ") + strerror(errno));
-    }
+    testkit::mount_private_tmp();
 }
 
 PrivateTmp::~PrivateTmp()

@@ -30,7 +30,8 @@ protected:
     kelvra_sim::Host& start(const kelvra_sim::HostSpec& spec)
     {
         testkit::enter_private_mount_namespace();
-        private_tmpfs("/tmp", "mode=1777");
+        testkit::mount_private_tmp();
+        mounts_.push_back("/tmp");
         private_tmpfs("/dev", "mode=0755");
         // The FUSE front end needs its device inside the private /dev.
         if (mknod("/dev/fuse", S_IFCHR | 0666, makedev(10, 229)) != 0 ||

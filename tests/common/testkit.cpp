@@ -150,6 +150,37 @@ void enter_private_mount_namespace()
     entered = true;
 }
 
+void mount_private_tmp()
+{
+    enter_private_mount_namespace();
+    // The old /tmp stays reachable through this descriptor once the tmpfs
+    // covers it, so trees that live under it can be bound back in.
+    int old_tmp = open("/tmp", O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (old_tmp < 0) {
+        throw std::runtime_error(std::string("open /tmp: ") + strerror(errno));
+    }
+    if (mount("tmpfs", "/tmp", "tmpfs", 0, "mode=1777") != 0) {
+        int err = errno;
+        close(old_tmp);
+        throw std::runtime_error(std::string("mount tmpfs on /tmp: ") + strerror(err));
+    }
+    for (const std::string& tree : {std::string(KELVRA_TESTKIT_SOURCE_DIR), std::string(KELVRA_TESTKIT_BUILD_DIR)}) {
+        if (tree.compare(0, 5, "/tmp/") != 0) {
+            continue;
+        }
+        std::string relative = tree.substr(5);
+        std::string top = relative.substr(0, relative.find('/'));
+        make_dirs("/tmp/" + top);
+        std::string source = "/proc/self/fd/" + std::to_string(old_tmp) + "/" + top;
+        if (mount(source.c_str(), ("/tmp/" + top).c_str(), nullptr, MS_BIND | MS_REC, nullptr) != 0) {
+            int err = errno;
+            close(old_tmp);
+            throw std::runtime_error("bind " + tree + " back under /tmp: " + strerror(err));
+        }
+    }
+    close(old_tmp);
+}
+
 void make_dirs(const std::string& path)
 {
     for (size_t slash = path.find('/', 1); ; slash = path.find('/', slash + 1)) {

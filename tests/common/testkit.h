@@ -30,6 +30,12 @@ RunResult run(const std::vector<std::string>& argv, const RunOptions& options = 
 // so bind mounts over fixed paths stay invisible to the rest of the machine.
 void enter_private_mount_namespace();
 
+// Mounts an empty tmpfs over /tmp in the private namespace (so lock files and
+// other fixed /tmp paths start clean), keeping the source and build trees
+// reachable when they themselves lie under /tmp. Undo with
+// umount2("/tmp", MNT_DETACH).
+void mount_private_tmp();
+
 // A directory under /tmp removed with its contents when the object goes.
 class TempDir {
 public:
