@@ -45,6 +45,7 @@ int remote_write(mFile* mf, const char* request) KELVRA_WEAK;
 int remote_read(mFile* mf, char* reply, int size) KELVRA_WEAK;
 int remote_server_supports_read_devid(mFile* mf) KELVRA_WEAK;
 int remote_read_device_id(mFile* mf, unsigned int* device_id) KELVRA_WEAK;
+int set_remote_addr_space(mFile* mf, int space) KELVRA_WEAK;
 
 /* plug-in loader */
 struct dl_ctx* qzcr_utils_load_dl_ctx(unsigned int index) KELVRA_WEAK;

@@ -987,7 +987,7 @@ int mpci_change_ker(mFile* mf)
     if (mf->remote && remote_write != nullptr && remote_read != nullptr) {
         char reply[21];
         memset(reply, 0, sizeof reply);
-        if (remote_write(mf, "V") >= 0 && remote_read(mf, reply, 20) >= 0 && reply[0] == 'O' &&
+        if (remote_write(mf, "V") >= 0 && remote_read(mf, reply, 20) >= 0 && reply[0] == 'O' && reply[1] != '\0' &&
             strtod(reply + 2, nullptr) > 1.2) {
             if (remote_write(mf, "P") >= 0) {
                 remote_read(mf, reply, 20);
