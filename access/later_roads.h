@@ -1,7 +1,7 @@
 /*
  * Entry points of roads that are linked in with their own parts of the core
- * (user-level access, the remote client, the plug-in loader, gearboxes, the
- * I2C and SMBus gateways, ICMD, in-band names, the USB adapters). They are weak
+ * (user-level access, gearboxes, the I2C and SMBus
+ * gateways, in-band names, the USB adapters). They are weak
  * references: until a road is linked in its entry resolves to null, and the
  * core refuses that road cleanly (errno EOPNOTSUPP) instead of failing to
  * link. Every call site tests the pointer first.
@@ -38,19 +38,6 @@ int mpci_change_ul(mFile* mf) KELVRA_WEAK;
 int mvpd_read4_ul(mFile* mf, unsigned int offset, uint32_t* value) KELVRA_WEAK;
 int mclear_pci_semaphore_ul(const char* name) KELVRA_WEAK;
 
-/* remote client */
-int remote_open(const char* name, mFile* mf, int i2c_addr_type) KELVRA_WEAK;
-int mclose_remote(mFile* mf) KELVRA_WEAK;
-int remote_write(mFile* mf, const char* request) KELVRA_WEAK;
-int remote_read(mFile* mf, char* reply, int size) KELVRA_WEAK;
-int remote_server_supports_read_devid(mFile* mf) KELVRA_WEAK;
-int remote_read_device_id(mFile* mf, unsigned int* device_id) KELVRA_WEAK;
-int set_remote_addr_space(mFile* mf, int space) KELVRA_WEAK;
-
-/* plug-in loader */
-struct dl_ctx* qzcr_utils_load_dl_ctx(unsigned int index) KELVRA_WEAK;
-int qzcr_utils_free_dl_ctx(struct dl_ctx* ctx) KELVRA_WEAK;
-
 /* gearboxes */
 int mopen_gearbox(char* name, mFile* mf) KELVRA_WEAK;
 int config_gearbox_sw_mux(mFile* mf) KELVRA_WEAK;
@@ -65,9 +52,6 @@ int i2c_primary_read_cr(mFile* mf, uint32_t* value, unsigned int offset, int cou
 int i2c_primary_write_cr(mFile* mf, uint32_t value, unsigned int offset, int count) KELVRA_WEAK;
 int smbus_primary_read(mFile* mf, uint8_t* bytes, unsigned int offset, int count) KELVRA_WEAK;
 int smbus_primary_write(mFile* mf, uint32_t value, unsigned int offset, int count) KELVRA_WEAK;
-
-/* ICMD */
-int icmd_close(mFile* mf) KELVRA_WEAK;
 
 /* in-band names */
 int is_valid_ib_device_name(const char* name) KELVRA_WEAK;

@@ -18,8 +18,12 @@
 #include <unistd.h>
 
 #include "access/access_internal.h"
+#include "access/access_register.h"
+#include "access/icmd.h"
+#include "access/plugin_loader.h"
 #include "access/dl_ctx.h"
 #include "access/later_roads.h"
+#include "access/remote.h"
 #include "access/pyx_driver.h"
 #include "access/ul_context.h"
 
@@ -170,12 +174,7 @@ int release_handle(mFile* mf)
     close_mem_ops(mf);
     free_dev_info(mf);
     if (mf->dl_ctx != nullptr) {
-        if (qzcr_utils_free_dl_ctx != nullptr) {
-            qzcr_utils_free_dl_ctx(mf->dl_ctx);
-        } else {
-            // Without the loader no library can have been opened into it.
-            free(mf->dl_ctx);
-        }
+        qzcr_utils_free_dl_ctx(mf->dl_ctx);
         mf->dl_ctx = nullptr;
     }
     free(mf->ul_dev_name);
@@ -204,10 +203,6 @@ struct DevList {
 
 bool load_plugin(mFile* mf)
 {
-    if (qzcr_utils_load_dl_ctx == nullptr) {
-        errno = EOPNOTSUPP;
-        return false;
-    }
     mf->dl_ctx = qzcr_utils_load_dl_ctx(0);
     if (mf->dl_ctx == nullptr) {
         mf->dl_ctx = qzcr_utils_load_dl_ctx(1);
@@ -327,8 +322,7 @@ int open_cr_node(mFile* mf)
     if (read_device_id(mf, &id) < 0) {
         return -1;
     }
-    // The active-tile map is read through its own register road when that is
-    // linked in; until then every tile counts as active.
+    map_active_tiles(mf);
     return 0;
 }
 
@@ -807,9 +801,6 @@ mFile* mopend_inner(const char* name_in, int t)
                 cable = true;
                 mf->remote_chip_kind = ACCESS_CABLE;
             }
-            if (remote_open == nullptr) {
-                return fail_open(mf, EOPNOTSUPP);
-            }
             if (remote_open(name, mf, t) != 0) {
                 return fail_open(mf, 0);
             }
@@ -984,7 +975,7 @@ int mpci_change_ker(mFile* mf)
     if (mf == nullptr) {
         return -1;
     }
-    if (mf->remote && remote_write != nullptr && remote_read != nullptr) {
+    if (mf->remote) {
         char reply[21];
         memset(reply, 0, sizeof reply);
         if (remote_write(mf, "V") >= 0 && remote_read(mf, reply, 20) >= 0 && reply[0] == 'O' && reply[1] != '\0' &&
@@ -1054,11 +1045,11 @@ int mclose(mFile* mf)
         mf->fd = -1;
         mf->twin_fd = -1;
     }
-    if (mf->icmd.opened && icmd_close != nullptr) {
+    if (mf->icmd.opened) {
         icmd_close(mf);
     }
     if (mf->remote) {
-        result = mclose_remote != nullptr ? mclose_remote(mf) : 0;
+        result = mclose_remote(mf);
         mf->fd = -1;
         mf->twin_fd = -1;
         release_handle(mf);

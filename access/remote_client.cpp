@@ -28,8 +28,8 @@
 #include <vector>
 
 #include "access/dl_ctx.h"
-#include "access/later_roads.h"
 #include "access/mfile_internal.h"
+#include "access/plugin_loader.h"
 #include "access/remote_internal.h"
 
 int remote_optimization = 0;
@@ -58,9 +58,12 @@ namespace {
 
 using kelvra_remote::FrameEnd;
 
-constexpr unsigned kSshPluginIndex = 4;
-// Slots of the SSH utility plug-in's entry points in its dl_ctx.
-enum SshSlot { kSshSetUp = 0, kSshShutDown, kSshWrite, kSshRead, kSshRemoveHost, kSshAddHost };
+constexpr int kSshSetUp = DL_SET_UP_CLIENT_CONNECTION;
+constexpr int kSshShutDown = DL_SHUT_DOWN_SSH;
+constexpr int kSshWrite = DL_WRITE_SSH;
+constexpr int kSshRead = DL_READ_SSH;
+constexpr int kSshRemoveHost = DL_REMOVE_HOST;
+constexpr int kSshAddHost = DL_ADD_HOST;
 
 // Reply buffers of the requests sent from here (NUL included).
 constexpr int kVersionReply = 8;
@@ -186,11 +189,7 @@ int ssh_read(mFile* mf, char* reply)
 void free_ssh_ctx(mFile* mf)
 {
     if (mf->ssh_dl_ctx != nullptr) {
-        if (qzcr_utils_free_dl_ctx != nullptr) {
-            qzcr_utils_free_dl_ctx(mf->ssh_dl_ctx);
-        } else {
-            free(mf->ssh_dl_ctx);
-        }
+        qzcr_utils_free_dl_ctx(mf->ssh_dl_ctx);
         mf->ssh_dl_ctx = nullptr;
     }
 }
@@ -350,7 +349,7 @@ try {
     int ssh_timeout = get_ssh_timeout_env_variable();
     bool ssh_failed = false;
     if (ssh_timeout != 0 && !tcp_only) {
-        struct dl_ctx* ctx = qzcr_utils_load_dl_ctx != nullptr ? qzcr_utils_load_dl_ctx(kSshPluginIndex) : nullptr;
+        struct dl_ctx* ctx = qzcr_utils_load_dl_ctx(DL_KIND_SSH_UTILITY);
         if (ctx == nullptr) {
             // Without the plug-in, TCP still reaches the server.
             debug("-E- Failed to load library: ssh utility shared library\n");
@@ -887,10 +886,10 @@ int dozudov_remote_operation_server_side(mFile* mf, uint32_t offset, uint32_t le
         return -1;
     }
     // A context already loaded into the handle is used again, not leaked.
-    if (mf->dl_ctx == nullptr && qzcr_utils_load_dl_ctx != nullptr) {
-        mf->dl_ctx = qzcr_utils_load_dl_ctx(0);
+    if (mf->dl_ctx == nullptr) {
+        mf->dl_ctx = qzcr_utils_load_dl_ctx(DL_KIND_CABLES);
         if (mf->dl_ctx == nullptr) {
-            mf->dl_ctx = qzcr_utils_load_dl_ctx(1);
+            mf->dl_ctx = qzcr_utils_load_dl_ctx(DL_KIND_CABLES_RETRY);
         }
     }
     if (mf->dl_ctx == nullptr) {

@@ -19,8 +19,10 @@
 #include <string>
 
 #include "access/access_internal.h"
+#include "access/access_register.h"
 #include "access/dl_ctx.h"
 #include "access/later_roads.h"
+#include "access/remote.h"
 #include "access/remote_internal.h"
 #include "access/pyx_driver.h"
 #include "access/ul_context.h"
@@ -168,19 +170,10 @@ int plugin_block(mFile* mf, int slot, const char* name, unsigned int offset, uin
 
 // ---- remote server ----
 
-bool remote_transport()
-{
-    return remote_write != nullptr && remote_read != nullptr;
-}
-
 // Sends one request and reads its reply (NUL-terminated, at most size - 1
 // characters); false on a transport failure.
 bool remote_exchange(mFile* mf, const char* req, char* reply, int size)
 {
-    if (!remote_transport()) {
-        errno = EOPNOTSUPP;
-        return false;
-    }
     memset(reply, 0, (size_t)size);
     if (remote_write(mf, req) < 0) {
         errno = EIO;
@@ -351,14 +344,9 @@ try {
 
 // ---- the mapped CR window ----
 
-bool offset_in_active_tile(const mFile* mf, unsigned int offset)
+bool offset_in_active_tile(mFile* mf, unsigned int offset)
 {
-    for (int k = 0; k < MFILE_MAX_TILES; k++) {
-        if (mf->tiles[k].first_addr <= offset && offset <= mf->tiles[k].last_addr) {
-            return mf->tiles[k].active != 0;
-        }
-    }
-    return true;
+    return is_offset_in_active_tile(mf, offset) != 0;
 }
 
 bool in_window(const mFile* mf, uint64_t offset, uint64_t len)
@@ -1390,7 +1378,7 @@ int mset_addr_space(mFile* mf, int space)
         return -1;
     }
     if (mf->remote) {
-        return set_remote_addr_space != nullptr ? set_remote_addr_space(mf, space) : -1;
+        return set_remote_addr_space(mf, space);
     }
     uint32_t s = mf->space_support;
     uint32_t cap_bit = space >= 1 && space <= 7 ? (1u << space) : space == 10 ? (1u << 8) : space == 15 ? (1u << 9) : 1u;
@@ -1422,8 +1410,7 @@ int read_device_id(mFile* mf, uint32_t* device_id)
     }
     uint32_t word = 0;
     int rc;
-    if (mf->remote && remote_server_supports_read_devid != nullptr && remote_read_device_id != nullptr &&
-        remote_server_supports_read_devid(mf)) {
+    if (mf->remote && remote_server_supports_read_devid(mf)) {
         unsigned int id = 0;
         rc = remote_read_device_id(mf, &id);
         word = id;

@@ -7,6 +7,8 @@
 #include "access/mfile_internal.h"
 #include "access/remote.h"
 #include "access/remote_internal.h"
+#include "reg_access/reg_access.h"
+#include "tests/common/fixed_paths.h"
 #include "tests/common/testkit.h"
 #include "tests/sim/sim_tcp.h"
 
@@ -953,6 +955,229 @@ TEST_F(RemoteTest, OverlongCloseReplyStillClosesTheConnection)
     mf_ = nullptr;
     EXPECT_EQ(mclose(mf), 1);
     EXPECT_TRUE(server_->wait_idle(5000));
+}
+
+// ---------------------------------------------------------------- registers
+
+struct RegisterCase {
+    const char* label;
+    const char* version;
+    const char* preset;
+    const char* device;
+    bool icmd_request;  // "I" carries the commands; else the local sequence over words
+};
+void PrintTo(const RegisterCase& c, std::ostream* os) { *os << c.label; }
+
+class RemoteRegisters : public RemoteTest, public ::testing::WithParamInterface<RegisterCase> {};
+
+TEST_P(RemoteRegisters, GetAndSetRoundTrip)
+{
+    const RegisterCase& c = GetParam();
+    // The local mailbox sequence looks the device up in the device
+    // information of the client's host.
+    tov_test::ProductConfigFile config("tov_prefix_location=" + std::string(KELVRA_SOURCE_DIR) +
+                                       "/tests/fixtures/\ndevice_info=device_info\n");
+    host_.reset(new Host(host_preset(c.preset)));
+    serve(c.version);
+    ASSERT_NE(open(c.device), nullptr) << strerror(errno);
+
+    reg_access_hca_nic_cap_ext_reg_ext cap;
+    memset(&cap, 0, sizeof cap);
+    cap.cap_group = 1;
+    ASSERT_EQ(reg_access_nic_cap_ext(mf_, ACCESS_METHOD_GET, &cap), ME_OK);
+    EXPECT_EQ(cap.cap_data.nic_cap_ext_dpa_cap_ext.process_perf_cnt, 1);
+    EXPECT_EQ(cap.cap_data.nic_cap_ext_dpa_cap_ext.max_num_dpa_eu, 256);
+
+    reg_access_hca_nic_dpa_perf_ctrl_reg_ext ctrl;
+    memset(&ctrl, 0, sizeof ctrl);
+    ctrl.dpa_process_id = 1;
+    ctrl.count_state = kActive;
+    ASSERT_EQ(reg_access_nic_dpa_perf_ctrl(mf_, ACCESS_METHOD_SET, &ctrl), ME_OK);
+    EXPECT_TRUE(fn().with_state([](State& s) { return s.find_process(1)->counting; }));
+    memset(&ctrl, 0, sizeof ctrl);
+    ctrl.dpa_process_id = 1;
+    ASSERT_EQ(reg_access_nic_dpa_perf_ctrl(mf_, ACCESS_METHOD_GET, &ctrl), ME_OK);
+    EXPECT_EQ(ctrl.count_state, kActive);
+
+    // A process the device does not know comes back as a register status.
+    ctrl.dpa_process_id = 77;
+    ctrl.count_state = kActive;
+    EXPECT_NE(reg_access_nic_dpa_perf_ctrl(mf_, ACCESS_METHOD_SET, &ctrl), ME_OK);
+
+    size_t icmd = texts_of_kind(*server_, RequestKind::kIcmd).size();
+    if (c.icmd_request) {
+        EXPECT_EQ(icmd, 4u);
+    } else {
+        EXPECT_EQ(icmd, 0u);
+        EXPECT_GT(texts_of_kind(*server_, RequestKind::kWrite).size(), 0u);
+    }
+    fn().with_state([](State& s) {
+        EXPECT_EQ(s.icmd_semaphore.owner, 0u);
+        EXPECT_GE(s.stats.register_log.size(), 4u);
+    });
+}
+
+INSTANTIATE_TEST_SUITE_P(Servers, RemoteRegisters,
+                         ::testing::Values(RegisterCase{"v1_4_local_sequence", "1.4", "default", kFn, false},
+                                           RegisterCase{"v1_5_icmd_request", "1.5", "default", kFn, true},
+                                           RegisterCase{"v1_6_icmd_request", "1.6", "default", kFn, true},
+                                           RegisterCase{"v1_3_cr_mailbox", "1.3", "legacy", "0000:05:00.0", false},
+                                           RegisterCase{"v1_6_cr_mailbox", "1.6", "legacy", "0000:05:00.0", true}),
+                         [](const ::testing::TestParamInfo<RegisterCase>& i) { return std::string(i.param.label); });
+
+TEST_F(RemoteTest, RegisterErrorFrom16KeepsTheSyndrome)
+{
+    serve("1.6");
+    fn().with_state([](State& s) {
+        s.knobs.icmd_status = 3;
+        s.knobs.icmd_syndrome = 0x1234;
+    });
+    ASSERT_NE(open(), nullptr);
+    reg_access_hca_nic_cap_ext_reg_ext cap;
+    memset(&cap, 0, sizeof cap);
+    EXPECT_EQ(reg_access_nic_cap_ext(mf_, ACCESS_METHOD_GET, &cap), ME_ICMD_OPERATIONAL_ERROR);
+    EXPECT_EQ(mf_->icmd.last_syndrome, 0x1234u);
+}
+
+// ---------------------------------------------------------------- the SSH plug-in
+
+class RemoteSsh : public RemoteTest {
+protected:
+    void SetUp() override
+    {
+        RemoteTest::SetUp();
+        unsetenv("SSH_TIMEOUT");
+        for (const char* name : {"KELVRA_SSH_STANDIN_CONNECT", "KELVRA_SSH_STANDIN_FORWARD",
+                                 "KELVRA_SSH_STANDIN_WRITE", "KELVRA_SSH_STANDIN_READ",
+                                 "KELVRA_SSH_STANDIN_SHUTDOWN", "KELVRA_SSH_STANDIN_TIMEOUT_MS"}) {
+            unsetenv(name);
+        }
+        setenv("DOZUDOV_PATH", KELVRA_BUILD_DIR "/standins/ssh/tov/qzcr_plugins/ssh_utility.so", 1);
+        log_ = dir_.file("ssh.log");
+        setenv("KELVRA_SSH_STANDIN_LOG", log_.c_str(), 1);
+    }
+    void TearDown() override
+    {
+        RemoteTest::TearDown();
+        unsetenv("DOZUDOV_PATH");
+        unsetenv("KELVRA_SSH_STANDIN_LOG");
+    }
+    std::string log()
+    {
+        std::string text;
+        FILE* f = fopen(log_.c_str(), "r");
+        if (f != nullptr) {
+            char buf[4096];
+            size_t n;
+            while ((n = fread(buf, 1, sizeof buf, f)) > 0) {
+                text.append(buf, n);
+            }
+            fclose(f);
+        }
+        return text;
+    }
+    // The server sees only connections the client made itself on the TCP
+    // road; SSH connections of the stand-in reach it through FORWARD.
+    testkit::TempDir dir_;
+    std::string log_;
+};
+
+TEST_F(RemoteSsh, ConnectedPluginCarriesEveryRequest)
+{
+    serve("1.6");
+    ASSERT_NE(open(), nullptr) << strerror(errno);
+    EXPECT_EQ(mf_->remote_ssh, 1);
+    EXPECT_NE(mf_->ssh_dl_ctx, nullptr);
+    EXPECT_LT(mf_->remote_sock, 0);
+    fn().space_write(2, kScratchAddr, 0x5511AA22);
+    uint32_t v = 0;
+    EXPECT_EQ(mread4(mf_, kScratchAddr, &v), 4);
+    EXPECT_EQ(v, 0x5511AA22u);
+    add_remote_host(mf_, "otherhost", 22, "third");
+    remove_remote_host(mf_, "otherhost", 22);
+    mFile* mf = mf_;
+    mf_ = nullptr;
+    EXPECT_EQ(mclose(mf), 0);
+    std::string calls = log();
+    EXPECT_NE(calls.find("set_up_client_connection 127.0.0.1"), std::string::npos) << calls;
+    EXPECT_NE(calls.find("write_ssh"), std::string::npos) << calls;
+    EXPECT_NE(calls.find("add_host otherhost 22 third"), std::string::npos) << calls;
+    EXPECT_NE(calls.find("remove_host otherhost 22"), std::string::npos) << calls;
+    EXPECT_NE(calls.find("shut_down_ssh"), std::string::npos) << calls;
+    EXPECT_EQ(server_->request_texts().back(), "C");
+}
+
+TEST_F(RemoteSsh, TooManyLoginsFailsWithoutTcp)
+{
+    setenv("KELVRA_SSH_STANDIN_CONNECT", "1", 1);
+    serve("1.6");
+    EXPECT_EQ(open(), nullptr);
+    EXPECT_EQ(server_->connections_accepted(), 0u);
+    unsetenv("KELVRA_SSH_STANDIN_CONNECT");
+}
+
+// An SSH attempt that failed otherwise is followed by the pause and TCP.
+TEST_F(RemoteSsh, OtherSshFailurePausesThenTakesTcp)
+{
+    setenv("KELVRA_SSH_STANDIN_CONNECT", "2", 1);
+    serve("1.6");
+    Clock::time_point start = Clock::now();
+    ASSERT_NE(open(), nullptr);
+    EXPECT_GE(elapsed_ms(start), 1000);
+    EXPECT_EQ(mf_->remote_ssh, 0);
+    EXPECT_GE(mf_->remote_sock, 0);
+    // The plug-in stays loaded for host management until the close.
+    EXPECT_NE(mf_->ssh_dl_ctx, nullptr);
+    unsetenv("KELVRA_SSH_STANDIN_CONNECT");
+}
+
+TEST_F(RemoteSsh, SshTimeoutZeroAndEmuVirtualNeverTouchThePlugin)
+{
+    serve("1.6");
+    setenv("SSH_TIMEOUT", "0", 1);
+    ASSERT_NE(open(), nullptr);
+    EXPECT_EQ(mf_->ssh_dl_ctx, nullptr);
+    mclose(mf_);
+    unsetenv("SSH_TIMEOUT");
+    std::string name = "emu_virtual/" + server_->device_name(kFn);
+    Clock::time_point start = Clock::now();
+    mf_ = mopen(name.c_str());
+    ASSERT_NE(mf_, nullptr);
+    EXPECT_LT(elapsed_ms(start), 900);
+    EXPECT_EQ(mf_->ssh_dl_ctx, nullptr);
+    EXPECT_EQ(log().find("set_up_client_connection"), std::string::npos) << log();
+}
+
+TEST_F(RemoteSsh, PluginThatCannotBeLoadedFallsBackToTcpAtOnce)
+{
+    setenv("DOZUDOV_PATH", KELVRA_BUILD_DIR "/standins/ssh_partial/tov/qzcr_plugins/ssh_utility.so", 1);
+    serve("1.6");
+    ::testing::internal::CaptureStderr();
+    Clock::time_point start = Clock::now();
+    mFile* mf = open();
+    long ms = elapsed_ms(start);
+    std::string err = ::testing::internal::GetCapturedStderr();
+    ASSERT_NE(mf, nullptr) << strerror(errno);
+    EXPECT_LT(ms, 900);
+    EXPECT_EQ(mf->remote_ssh, 0);
+    EXPECT_EQ(mf->ssh_dl_ctx, nullptr);
+    EXPECT_NE(err.find("Failed to load the function: remove_host"), std::string::npos) << err;
+    // Host management without a plug-in does nothing, quietly.
+    add_remote_host(mf, "h", 1, "x");
+    remove_remote_host(mf, "h", 1);
+}
+
+TEST_F(RemoteSsh, OverlongReplyOverSshIsAnError)
+{
+    serve("1.6", {make_fault(RequestKind::kRead, FaultAction::kOverlong)});
+    ASSERT_NE(open(), nullptr);
+    ASSERT_EQ(mf_->remote_ssh, 1);
+    uint32_t v = 7;
+    // The stand-in cuts the reply at the client's buffer; the cut reply is no
+    // longer a number and the next one is in step.
+    EXPECT_EQ(mread4(mf_, kScratchAddr, &v), -1);
+    EXPECT_EQ(v, 7u);
+    EXPECT_EQ(mread4(mf_, kScratchAddr, &v), 4);
 }
 
 }  // namespace

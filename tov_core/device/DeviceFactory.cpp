@@ -1,6 +1,9 @@
 #include "tov_core/device/DeviceFactory.h"
 
 #include "tov_core/device/i2c_dev/I2CDevice.h"
+#include "tov_core/device/quorvane_os/QuorvaneOSDevice.h"
+#include "tov_core/device/vare/VarEDevice.h"
+#include "tov_core/device/zkjtag/ZKJTAGDevice.h"
 
 DeviceFactory::CommunicationTypeTable DeviceFactory::GetCommunicationTypeTable()
 {
@@ -50,17 +53,20 @@ tov_core::Device* DeviceFactory::CreateDevice(std::string& name, eCommunicationT
     switch (type) {
     case COMMUNICATION_TYPE_I2C_DEV:
         return new tov_core::I2CDevice(name, type);
+    case COMMUNICATION_TYPE_SWITCH_OS:
+        return new QuorvaneOSDevice(name, type);
+    case COMMUNICATION_TYPE_ZKJTAG:
+        return new tov_core::ZKJTAGDevice(name, type);
+    case COMMUNICATION_TYPE_VARE:
+        return new tov_core::VarEDevice(name, type);
 
     // Kinds recognised by name whose classes come with their own back-ends.
     // Each is connected by one case that returns `new <Class>(name, type)`
     // (both USB-bus kinds make the same adapter class, which keeps the type
     // it was given).
-    case COMMUNICATION_TYPE_SWITCH_OS:
-    case COMMUNICATION_TYPE_ZKJTAG:
     case COMMUNICATION_TYPE_IB:
     case COMMUNICATION_TYPE_QZUSB:
     case COMMUNICATION_TYPE_QZUSB_BUS:
-    case COMMUNICATION_TYPE_VARE:
     case COMMUNICATION_TYPE_NDC:
         return nullptr;
 

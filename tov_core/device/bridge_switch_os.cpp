@@ -1,12 +1,18 @@
-// The switch-OS bridge function. The switch-OS device class is not part of
-// this build yet, so the factory never makes an object of that kind and no
-// caller can hold one: the limit is unknown, which the access core reads as
-// 0 (it keeps only a nonzero answer). The switch-OS back-end replaces the
-// body with its device's GetRegisterMaximumSize, under the same catch-all.
+// The switch-OS bridge function. The access core keeps only a nonzero
+// answer, so 0 is the fixed value for "unknown" (a null device, or any
+// failure inside the framework): the core then asks again next time.
 #include "tov_core/device/bridge.h"
+
+#include "tov_core/device/quorvane_os/QuorvaneOSDevice.h"
 
 extern "C" int get_register_maximum_size(QuorvaneOSDevice* device)
 {
-    (void)device;
-    return 0;
+    if (!device) {
+        return 0;
+    }
+    try {
+        return device->GetRegisterMaximumSize();
+    } catch (...) {
+        return 0;
+    }
 }
