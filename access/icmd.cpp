@@ -22,18 +22,17 @@
 
 #include "access/access_internal.h"
 #include "access/pyx_driver.h"
+#include "access/remote.h"
 #include "access/status_tables.h"
 #include "tov_core/device/pyx_device/wrapper/PyxDeviceWrapperC.h"
 
 #define KELVRA_WEAK __attribute__((weak))
 
 extern "C" {
-/* In-band helpers and the remote client, linked in with their own roads. */
+/* In-band helpers, linked in with their own road. */
 int mib_semaphore_lock_is_supported(mFile* mf) KELVRA_WEAK;
 int mib_semaphore_lock_vs_mad(mFile* mf, int op, uint32_t sem_addr, uint32_t lock_key, uint32_t* new_lock_key,
                               uint32_t* reply_bit, uint8_t* reply_byte, int method) KELVRA_WEAK;
-int remote_server_supports_icmd(mFile* mf) KELVRA_WEAK;
-int icmd_send_command_remote(mFile* mf, int opcode, void* data, int data_size, int skip_write) KELVRA_WEAK;
 
 int icmd_enhanced = 0;
 int increase_poll_time = 0;
@@ -832,8 +831,7 @@ int icmd_send_command_int(mFile* mf, int opcode, void* data, int write_data_size
     if (gearbox_over_usb(mf)) {
         return icmd_send_gbox_command_com(mf, data, write_data_size, read_data_size, false);
     }
-    if (remote_server_supports_icmd != nullptr && icmd_send_command_remote != nullptr &&
-        remote_server_supports_icmd(mf)) {
+    if (remote_server_supports_icmd(mf)) {
         int size = write_data_size > read_data_size ? write_data_size : read_data_size;
         return icmd_send_command_remote(mf, opcode, data, size, skip_write);
     }

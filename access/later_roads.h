@@ -1,6 +1,6 @@
 /*
  * Entry points of roads that are linked in with their own parts of the core
- * (user-level access, the remote client, gearboxes, the I2C and SMBus
+ * (user-level access, gearboxes, the I2C and SMBus
  * gateways, in-band names, the USB adapters). They are weak
  * references: until a road is linked in its entry resolves to null, and the
  * core refuses that road cleanly (errno EOPNOTSUPP) instead of failing to
@@ -29,14 +29,6 @@ extern "C" {
 
 /* in-band road of user-level handles (InfiniBand routes) */
 int qzcr_inband_open(mFile* mf, const char* name) KELVRA_WEAK;
-
-/* remote client */
-int remote_open(const char* name, mFile* mf, int i2c_addr_type) KELVRA_WEAK;
-int mclose_remote(mFile* mf) KELVRA_WEAK;
-int remote_write(mFile* mf, const char* request) KELVRA_WEAK;
-int remote_read(mFile* mf, char* reply, int size) KELVRA_WEAK;
-int remote_server_supports_read_devid(mFile* mf) KELVRA_WEAK;
-int remote_read_device_id(mFile* mf, unsigned int* device_id) KELVRA_WEAK;
 
 /* gearboxes */
 int mopen_gearbox(char* name, mFile* mf) KELVRA_WEAK;

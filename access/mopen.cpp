@@ -23,6 +23,7 @@
 #include "access/plugin_loader.h"
 #include "access/dl_ctx.h"
 #include "access/later_roads.h"
+#include "access/remote.h"
 #include "access/pyx_driver.h"
 #include "access/ul_context.h"
 
@@ -792,9 +793,6 @@ mFile* mopend_inner(const char* name_in, int t)
                 cable = true;
                 mf->remote_chip_kind = ACCESS_CABLE;
             }
-            if (remote_open == nullptr) {
-                return fail_open(mf, EOPNOTSUPP);
-            }
             if (remote_open(name, mf, t) != 0) {
                 return fail_open(mf, 0);
             }
@@ -969,10 +967,10 @@ int mpci_change_ker(mFile* mf)
     if (mf == nullptr) {
         return -1;
     }
-    if (mf->remote && remote_write != nullptr && remote_read != nullptr) {
+    if (mf->remote) {
         char reply[21];
         memset(reply, 0, sizeof reply);
-        if (remote_write(mf, "V") >= 0 && remote_read(mf, reply, 20) >= 0 && reply[0] == 'O' &&
+        if (remote_write(mf, "V") >= 0 && remote_read(mf, reply, 20) >= 0 && reply[0] == 'O' && reply[1] != '\0' &&
             strtod(reply + 2, nullptr) > 1.2) {
             if (remote_write(mf, "P") >= 0) {
                 remote_read(mf, reply, 20);
@@ -1024,7 +1022,7 @@ int mclose(mFile* mf)
         icmd_close(mf);
     }
     if (mf->remote) {
-        result = mclose_remote != nullptr ? mclose_remote(mf) : 0;
+        result = mclose_remote(mf);
         mf->fd = -1;
         mf->twin_fd = -1;
         release_handle(mf);

@@ -6,6 +6,7 @@
  * remote server, the cables plug-in, the gearbox tunnel, the user-level
  * road). Word calls return 4 on success; block calls the bytes moved.
  */
+#include <ctype.h>
 #include <errno.h>
 #include <stdarg.h>
 #include <stdio.h>
@@ -21,6 +22,8 @@
 #include "access/access_register.h"
 #include "access/dl_ctx.h"
 #include "access/later_roads.h"
+#include "access/remote.h"
+#include "access/remote_internal.h"
 #include "access/pyx_driver.h"
 #include "access/ul_context.h"
 #include "tov_core/device/i2c_dev/I2CDevice.h"
@@ -167,19 +170,10 @@ int plugin_block(mFile* mf, int slot, const char* name, unsigned int offset, uin
 
 // ---- remote server ----
 
-bool remote_transport()
-{
-    return remote_write != nullptr && remote_read != nullptr;
-}
-
 // Sends one request and reads its reply (NUL-terminated, at most size - 1
 // characters); false on a transport failure.
 bool remote_exchange(mFile* mf, const char* req, char* reply, int size)
 {
-    if (!remote_transport()) {
-        errno = EOPNOTSUPP;
-        return false;
-    }
     memset(reply, 0, (size_t)size);
     if (remote_write(mf, req) < 0) {
         errno = EIO;
@@ -205,10 +199,13 @@ int remote_read4(mFile* mf, unsigned int offset, uint32_t* value)
     if (!remote_exchange(mf, req, reply, sizeof reply)) {
         return -1;
     }
-    if (reply[0] != 'O') {
+    // "O <value>": nothing else, nothing missing.
+    uint32_t v = 0;
+    const char* end = nullptr;
+    if (reply[0] != 'O' || reply[1] == '\0' || !kelvra_remote::parse_number(reply + 2, &end, &v) || *end != '\0') {
         return fail(EIO);
     }
-    *value = (uint32_t)strtoul(reply + 2, nullptr, 0);
+    *value = v;
     return 4;
 }
 
@@ -222,6 +219,9 @@ int remote_write4(mFile* mf, unsigned int offset, uint32_t value)
     return reply[0] == 'O' ? 4 : fail(EIO);
 }
 
+// Remote block transfers move at most 512 bytes per request.
+constexpr int kRemoteChunkWords = 128;
+
 int remote_read_chunk(mFile* mf, unsigned int offset, uint32_t* data, int length)
 {
     char req[48], reply[1537];
@@ -233,6 +233,10 @@ int remote_read_chunk(mFile* mf, unsigned int offset, uint32_t* data, int length
         return fail(EIO);
     }
     int words = (length + 3) / 4;
+    if (words > kRemoteChunkWords) {
+        return fail(EINVAL);
+    }
+    uint32_t words_in[kRemoteChunkWords];
     const char* p = reply + 1;
     uint8_t* out = reinterpret_cast<uint8_t*>(data);
     for (int i = 0; i < words; i++) {
@@ -240,16 +244,23 @@ int remote_read_chunk(mFile* mf, unsigned int offset, uint32_t* data, int length
             return fail(EIO);
         }
         p++;
-        char* end = nullptr;
-        uint32_t w = (uint32_t)strtoul(p, &end, 0);
-        if (end == p) {
+        const char* end = nullptr;
+        uint32_t w = 0;
+        if (!kelvra_remote::parse_number(p, &end, &w)) {
             return fail(EIO);
         }
-        int n = length - 4 * i < 4 ? length - 4 * i : 4;
-        memcpy(out + 4 * i, &w, (size_t)n);
+        words_in[i] = w;
         p = end;
     }
-    return *p == '\0' ? length : fail(EIO);
+    if (*p != '\0') {
+        return fail(EIO);
+    }
+    // Exactly the bytes asked for: the last word may be partial.
+    for (int i = 0; i < words; i++) {
+        int n = length - 4 * i < 4 ? length - 4 * i : 4;
+        memcpy(out + 4 * i, &words_in[i], (size_t)n);
+    }
+    return length;
 }
 
 int remote_write_chunk(mFile* mf, unsigned int offset, uint32_t* data, int length)
@@ -270,7 +281,7 @@ try {
             req += piece;
         }
     }
-    char reply[41];
+    char reply[1537];
     if (!remote_exchange(mf, req.c_str(), reply, sizeof reply)) {
         return -1;
     }
@@ -289,24 +300,26 @@ int remote_i2c_read(mFile* mf, uint8_t width, uint8_t secondary, unsigned int of
     if (reply[0] != 'O') {
         return fail(EIO);
     }
-    char* end = nullptr;
-    long count = strtol(reply + 2, &end, 0);
-    if (end == reply + 2 || *end != ' ' || count < 0 || count > length) {
+    uint32_t count = 0;
+    const char* end = nullptr;
+    if (reply[1] == '\0' || !kelvra_remote::parse_number(reply + 2, &end, &count) || *end != ' ' ||
+        count > (uint32_t)length || count > 64) {
         return fail(EBADMSG);
     }
     const char* hex = end + 1;
-    if ((long)strlen(hex) != 2 * count) {
+    if (strlen(hex) != 2 * (size_t)count) {
         return fail(EBADMSG);
     }
-    for (long i = 0; i < count; i++) {
-        char two[3] = {hex[2 * i], hex[2 * i + 1], '\0'};
-        char* e = nullptr;
-        unsigned long b = strtoul(two, &e, 16);
-        if (*e != '\0') {
+    uint8_t bytes[64];
+    for (uint32_t i = 0; i < count; i++) {
+        if (!isxdigit((unsigned char)hex[2 * i]) || !isxdigit((unsigned char)hex[2 * i + 1])) {
             return fail(EBADMSG);
         }
-        data[i] = (uint8_t)b;
+        char two[3] = {hex[2 * i], hex[2 * i + 1], '\0'};
+        unsigned long b = strtoul(two, nullptr, 16);
+        bytes[i] = (uint8_t)b;
     }
+    memcpy(data, bytes, count);
     return (int)count;
 }
 
@@ -320,7 +333,7 @@ try {
         snprintf(piece, sizeof piece, "%02x", data[i]);
         req += piece;
     }
-    char reply[41];
+    char reply[257];
     if (!remote_exchange(mf, req.c_str(), reply, sizeof reply)) {
         return -1;
     }
@@ -1353,16 +1366,7 @@ int mset_addr_space(mFile* mf, int space)
         return -1;
     }
     if (mf->remote) {
-        if (mf->remote_ver_minor <= 3) {
-            return -1;
-        }
-        char req[32], reply[21];
-        snprintf(req, sizeof req, "A 0x%x", (unsigned)space);
-        if (!remote_exchange(mf, req, reply, sizeof reply) || reply[0] != 'O') {
-            return -1;
-        }
-        mf->addr_space = (uint32_t)space;
-        return 0;
+        return set_remote_addr_space(mf, space);
     }
     uint32_t s = mf->space_support;
     uint32_t cap_bit = space >= 1 && space <= 7 ? (1u << space) : space == 10 ? (1u << 8) : space == 15 ? (1u << 9) : 1u;
@@ -1394,8 +1398,7 @@ int read_device_id(mFile* mf, uint32_t* device_id)
     }
     uint32_t word = 0;
     int rc;
-    if (mf->remote && remote_server_supports_read_devid != nullptr && remote_read_device_id != nullptr &&
-        remote_server_supports_read_devid(mf)) {
+    if (mf->remote && remote_server_supports_read_devid(mf)) {
         unsigned int id = 0;
         rc = remote_read_device_id(mf, &id);
         word = id;
