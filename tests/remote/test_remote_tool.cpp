@@ -4,7 +4,9 @@
  * register call, so each call is one connection with its version exchange,
  * open and close.
  */
+#include "tests/common/fixed_paths.h"
 #include "tests/common/testkit.h"
+#include "tests/sim/sim_control.h"
 #include "tests/sim/sim_tcp.h"
 
 #include <gtest/gtest.h>
@@ -39,6 +41,34 @@ TEST(RemoteTool, ShowOpensAndClosesTheRemoteDeviceForEachCall)
     EXPECT_EQ(sent.back(), "C");
     EXPECT_TRUE(server.wait_idle(5000));
     EXPECT_LT(ms, 20000);
+}
+
+// The whole show command through the remote name: the capability register
+// over the server's ICMD, then the table of the same simulated adapter.
+TEST(RemoteTool, ShowPrintsTheTableOfTheRemoteAdapter)
+{
+    // The ICMD set-up reads the device-information file of the hardware id.
+    tov_test::ProductConfigFile config(std::string("tov_prefix_location=") + KELVRA_SOURCE_DIR +
+                                       "/tests/fixtures/\ndevice_info=device_info\n");
+    for (const char* version : {"1.4", "1.6"}) {
+        Host host(host_preset("default"));
+        ServerOptions o;
+        o.version = version;
+        TcpServer server(host, o);
+        testkit::TempDir dir;
+        std::string socket = dir.file("control.sock");
+        ControlServer control(host, socket);
+        testkit::RunOptions ro;
+        ro.env = {"SSH_TIMEOUT=0", "KELVRA_SIM_SOCKET=" + socket};
+        ro.timeout_seconds = 30;
+        testkit::RunResult r =
+            testkit::run({KELVRA_BIN, "show", "-i", "-p", "2", "--device", server.device_name("0000:03:00.0")}, ro);
+        EXPECT_EQ(r.status, 0) << version << r.out << r.err;
+        EXPECT_EQ(r.out,
+                  "2            telemetry_agent1\n"
+                  "    200         0                  0                  0                  0                  sampler\n")
+            << version;
+    }
 }
 
 TEST(RemoteTool, UnreachableServerIsAnInaccessibleDevice)

@@ -71,7 +71,11 @@ int create_resource_dump(struct resource_dump_device device, struct resource_dum
     unsigned char* dump = NULL;
     size_t dump_size = 0;
     char error[sizeof last_error];
-    if (kelvra_sim_resource_dump(NULL, device.device_name, request.segment_type, request.index1, &dump,
+    /* A remote name ("host:port,device") designates the device after the
+     * comma: the simulated host behind the TCP front end is the same one. */
+    const char* comma = strchr(device.device_name, ',');
+    const char* local_name = comma ? comma + 1 : device.device_name;
+    if (kelvra_sim_resource_dump(NULL, local_name, request.segment_type, request.index1, &dump,
                                  &dump_size, error, sizeof error) != 0) {
         set_error(error);
         return RD_DUMP_FAILED;
