@@ -3,9 +3,15 @@
  * mount namespace, mounts the simulated PCI tree over /sys/bus/pci/devices,
  * opens the control socket (exported as KELVRA_SIM_SOCKET), runs the
  * command, and tears everything down; the command's exit status is its own.
+ * Unless told otherwise it also gives the command a product configuration
+ * file (/etc/tov/tov.conf, on an overlay of /etc) that points the
+ * device-information files at the test fixtures, so the ICMD set-up of the
+ * simulated hardware ids finds their files.
  *
- *   kelvra-sim [--host NAME|FILE.json] [--socket PATH] [--bind SRC:DST]... -- COMMAND [ARG...]
+ *   kelvra-sim [--host NAME|FILE.json] [--socket PATH] [--bind SRC:DST]... [--tov-conf FILE|none] -- COMMAND [ARG...]
  */
+#include "tests/common/fixed_paths.h"
+#include "tests/common/testkit.h"
 #include "tests/sim/sim.h"
 #include "tests/sim/sim_client.h"
 #include "tests/sim/sim_control.h"
@@ -21,7 +27,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <fstream>
 #include <memory>
+#include <optional>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -45,8 +54,28 @@ void forward(int sig, siginfo_t* info, void*)
 void usage()
 {
     fprintf(stderr,
-            "usage: kelvra-sim [--host NAME|FILE.json] [--socket PATH] [--bind SRC:DST]... -- COMMAND [ARG...]\n"
-            "hosts: default, legacy, cmdif, sriov, or a JSON description\n");
+            "usage: kelvra-sim [--host NAME|FILE.json] [--socket PATH] [--bind SRC:DST]... [--tov-conf FILE|none]\n"
+            "                  -- COMMAND [ARG...]\n"
+            "hosts: default, legacy, cmdif, sriov, or a JSON description\n"
+            "tov.conf: by default one that points device_info at the test fixtures; none leaves /etc alone\n");
+}
+
+// The product configuration that finds the device-information fixtures of
+// the simulated hardware ids.
+std::string fixture_tov_conf()
+{
+    return std::string("tov_prefix_location=") + KELVRA_SIM_FIXTURES_DIR + "/\ndevice_info=device_info\n";
+}
+
+std::string read_whole(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        throw std::runtime_error("cannot read " + path);
+    }
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
 }
 
 class TempSocketDir {
@@ -76,6 +105,7 @@ int run(int argc, char** argv)
     std::string host_name = "default";
     std::string socket_path;
     std::vector<std::pair<std::string, std::string>> binds;
+    std::string tov_conf;  // empty: the fixtures' configuration
     int i = 1;
     for (; i < argc; i++) {
         std::string a = argv[i];
@@ -83,9 +113,15 @@ int run(int argc, char** argv)
             i++;
             break;
         }
-        if ((a == "--host" || a == "--socket" || a == "--bind") && i + 1 < argc) {
+        if ((a == "--host" || a == "--socket" || a == "--bind" || a == "--tov-conf") && i + 1 < argc) {
             std::string v = argv[++i];
-            if (a == "--host") {
+            if (a == "--tov-conf") {
+                tov_conf = v;
+                if (tov_conf.empty()) {
+                    usage();
+                    return kSetupFailed;
+                }
+            } else if (a == "--host") {
                 host_name = v;
             } else if (a == "--socket") {
                 socket_path = v;
@@ -112,15 +148,24 @@ int run(int argc, char** argv)
     }
 
     kelvra_sim::Host host(kelvra_sim::load_host(host_name));
-    if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
-        throw std::runtime_error(std::string("private mount namespace: ") + strerror(errno));
+    std::optional<std::string> conf_text;
+    if (tov_conf.empty()) {
+        conf_text = fixture_tov_conf();
+    } else if (tov_conf != "none") {
+        conf_text = read_whole(tov_conf);
     }
+    testkit::enter_private_mount_namespace();
     // Everything mounted from here on lives in this process's namespace
     // only, and goes with it even if the process is killed.
     for (const auto& b : binds) {
         if (mount(b.first.c_str(), b.second.c_str(), nullptr, MS_BIND | MS_REC, nullptr) != 0) {
             throw std::runtime_error("bind " + b.first + " -> " + b.second + ": " + strerror(errno));
         }
+    }
+    // After the binds, so that a fixture bound over /etc lies beneath it.
+    std::unique_ptr<tov_test::ProductConfigFile> product_conf;
+    if (conf_text) {
+        product_conf.reset(new tov_test::ProductConfigFile(conf_text));
     }
     std::unique_ptr<TempSocketDir> socket_dir;
     if (socket_path.empty()) {

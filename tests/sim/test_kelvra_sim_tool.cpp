@@ -99,6 +99,34 @@ TEST(KelvraSim, JsonHostAndBindMounts)
     EXPECT_EQ(testkit::read_file(dir.file("target/tov.conf")), "");  // only inside
 }
 
+TEST(KelvraSim, GivesTheCommandAProductConfiguration)
+{
+    const std::string fixtures = std::string(KELVRA_SOURCE_DIR) + "/tests/fixtures/";
+    std::string before = testkit::read_file("/etc/tov/tov.conf");
+    auto r = testkit::run({kSim, "--", "/bin/cat", "/etc/tov/tov.conf"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "tov_prefix_location=" + fixtures + "\ndevice_info=device_info\n");
+    // The fixtures it names hold the file of the default host's hardware id.
+    EXPECT_NE(testkit::read_file(fixtures + "device_info/json/0x218.json"), "");
+
+    testkit::TempDir dir;
+    std::string conf = dir.write("my.conf", "device_info=/elsewhere\n");
+    r = testkit::run({kSim, "--tov-conf", conf, "--", "/bin/cat", "/etc/tov/tov.conf"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "device_info=/elsewhere\n");
+
+    // none: /etc is the host's own (here, as the test sees it).
+    r = testkit::run({kSim, "--tov-conf", "none", "--", "/bin/sh", "-c", "cat /etc/tov/tov.conf 2>/dev/null; true"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, before);
+
+    r = testkit::run({kSim, "--tov-conf", dir.file("missing.conf"), "--", "/bin/true"});
+    EXPECT_EQ(r.status, 125);
+    EXPECT_NE(r.err.find("cannot read"), std::string::npos);
+    EXPECT_EQ(testkit::read_file("/etc/tov/tov.conf"), before);
+    EXPECT_FALSE(sim_mounted_here());
+}
+
 TEST(KelvraSim, ForwardsSignalsSentToIt)
 {
     int out[2];
