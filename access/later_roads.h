@@ -59,12 +59,6 @@ int gearbox_read_write_op(mFile* mf, unsigned int offset, uint32_t* data, int le
 int split_gb_read_write_op_to_chunks(mFile* mf, unsigned int offset, uint32_t* data, int length, int op,
                                      int chunk_size) KELVRA_WEAK;
 
-/* I2C and SMBus primary gateways of PCI devices */
-int i2c_primary_read_cr(mFile* mf, uint32_t* value, unsigned int offset, int count) KELVRA_WEAK;
-int i2c_primary_write_cr(mFile* mf, uint32_t value, unsigned int offset, int count) KELVRA_WEAK;
-int smbus_primary_read(mFile* mf, uint8_t* bytes, unsigned int offset, int count) KELVRA_WEAK;
-int smbus_primary_write(mFile* mf, uint32_t value, unsigned int offset, int count) KELVRA_WEAK;
-
 /* ICMD */
 int icmd_close(mFile* mf) KELVRA_WEAK;
 

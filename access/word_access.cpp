@@ -19,6 +19,7 @@
 
 #include "access/access_internal.h"
 #include "access/dl_ctx.h"
+#include "access/i2c_gateways.h"
 #include "access/later_roads.h"
 #include "access/pyx_driver.h"
 #include "access/ul_context.h"
@@ -1259,9 +1260,6 @@ int mread_i2cblock(mFile* mf, uint8_t i2c_secondary, uint8_t addr_width, unsigne
     if (pci_i2c_access_prevented(mf) && !is_livefish_device(mf) && getenv("FORCE_I2C") == nullptr) {
         return fail(EPERM);
     }
-    if (mf->use_smbus ? smbus_primary_read == nullptr : i2c_primary_read_cr == nullptr) {
-        return fail(EOPNOTSUPP);
-    }
     int step = mf->use_smbus ? 4 : 1;
     for (int i = 0; i < length; i += step) {
         int n = length - i < step ? length - i : step;
@@ -1320,9 +1318,6 @@ int mwrite_i2cblock(mFile* mf, uint8_t i2c_secondary, uint8_t addr_width, unsign
     }
     if (pci_i2c_access_prevented(mf) && !is_livefish_device(mf) && getenv("FORCE_I2C") == nullptr) {
         return fail(EPERM);
-    }
-    if (mf->use_smbus ? smbus_primary_write == nullptr : i2c_primary_write_cr == nullptr) {
-        return fail(EOPNOTSUPP);
     }
     int step = mf->use_smbus ? 4 : 1;
     for (int i = 0; i < length; i += step) {
