@@ -36,6 +36,7 @@ int mread4_block_ul(mFile* mf, unsigned int offset, uint32_t* data, int length) 
 int mwrite4_block_ul(mFile* mf, unsigned int offset, uint32_t* data, int length) KELVRA_WEAK;
 int mpci_change_ul(mFile* mf) KELVRA_WEAK;
 int mvpd_read4_ul(mFile* mf, unsigned int offset, uint32_t* value) KELVRA_WEAK;
+int maccess_reg_mad_ul(mFile* mf, uint8_t* data) KELVRA_WEAK;
 int mclear_pci_semaphore_ul(const char* name) KELVRA_WEAK;
 
 /* remote client */
@@ -45,6 +46,7 @@ int remote_write(mFile* mf, const char* request) KELVRA_WEAK;
 int remote_read(mFile* mf, char* reply, int size) KELVRA_WEAK;
 int remote_server_supports_read_devid(mFile* mf) KELVRA_WEAK;
 int remote_read_device_id(mFile* mf, unsigned int* device_id) KELVRA_WEAK;
+int remote_i2c_detect(mFile* mf, uint8_t* map) KELVRA_WEAK;
 
 /* plug-in loader */
 struct dl_ctx* qzcr_utils_load_dl_ctx(unsigned int index) KELVRA_WEAK;
@@ -73,6 +75,11 @@ int qzusb_read(uint32_t address, uint32_t length, uint32_t* data, USBDevice* dev
 int qzusb_write(uint32_t address, uint32_t length, uint32_t* data, USBDevice* device) KELVRA_WEAK;
 void qzusb_set_i2c_address_width(uint32_t width, USBDevice* device) KELVRA_WEAK;
 void qzusb_update_slave_address(uint8_t address, USBDevice* device) KELVRA_WEAK;
+int qzusb_access_set_frequency(uint32_t frequency, USBDevice* device) KELVRA_WEAK;
+int qzusb_access_get_frequency(int* frequency, USBDevice* device) KELVRA_WEAK;
+int qzusb_detect(uint8_t* found, USBDevice* device) KELVRA_WEAK;
+int qzusb_get_version(uint32_t* major, uint32_t* minor, USBDevice* device) KELVRA_WEAK;
+int qzusb_get_serial_number(uint32_t* serial, USBDevice* device) KELVRA_WEAK;
 
 }  // extern "C"
 
