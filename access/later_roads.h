@@ -52,15 +52,6 @@ int remote_i2c_detect(mFile* mf, uint8_t* map) KELVRA_WEAK;
 struct dl_ctx* qzcr_utils_load_dl_ctx(unsigned int index) KELVRA_WEAK;
 int qzcr_utils_free_dl_ctx(struct dl_ctx* ctx) KELVRA_WEAK;
 
-/* gearboxes */
-int mopen_gearbox(char* name, mFile* mf) KELVRA_WEAK;
-int config_gearbox_sw_mux(mFile* mf) KELVRA_WEAK;
-int is_gearbox_ober_switch_op(mFile* mf) KELVRA_WEAK;
-int gearbox_read_write_op(mFile* mf, unsigned int offset, uint32_t* data, int length, int op, int* status)
-    KELVRA_WEAK;
-int split_gb_read_write_op_to_chunks(mFile* mf, unsigned int offset, uint32_t* data, int length, int op,
-                                     int chunk_size) KELVRA_WEAK;
-
 /* ICMD */
 int icmd_close(mFile* mf) KELVRA_WEAK;
 

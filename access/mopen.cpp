@@ -19,6 +19,7 @@
 
 #include "access/access_internal.h"
 #include "access/dl_ctx.h"
+#include "access/gearbox.h"
 #include "access/later_roads.h"
 #include "access/pyx_driver.h"
 #include "access/ul_context.h"
@@ -638,7 +639,7 @@ mFile* mopend_inner(const char* name_in, int t)
     if (mopen_planarized_aggregated_port(name, mf)) {
         return mf;
     }
-    if (mopen_gearbox != nullptr && mopen_gearbox(name, mf) != 0) {
+    if (mopen_gearbox(name, mf) != 0) {
         return fail_open(mf, 0);
     }
     mopen_retimer(name, mf);
@@ -946,8 +947,8 @@ mFile* mopend(const char* name, int i2c_addr_type)
     try {
         mFile* mf = mopend_inner(name, i2c_addr_type);
         if (mf != nullptr && mf->gb_chip == 1 && (mf->gb_managed || mf->gb_is_mngr) && mf->gb_access == 1) {
-            if (config_gearbox_sw_mux == nullptr || config_gearbox_sw_mux(mf) != 0) {
-                int err = config_gearbox_sw_mux == nullptr ? EOPNOTSUPP : EIO;
+            if (config_gearbox_sw_mux(mf) != 0) {
+                int err = EIO;
                 mclose(mf);
                 errno = err;
                 return nullptr;

@@ -19,6 +19,7 @@
 
 #include "access/access_internal.h"
 #include "access/dl_ctx.h"
+#include "access/gearbox.h"
 #include "access/i2c_gateways.h"
 #include "access/later_roads.h"
 #include "access/pyx_driver.h"
@@ -103,7 +104,7 @@ int fail(int err)
 
 bool over_switch(mFile* mf)
 {
-    return is_gearbox_ober_switch_op != nullptr && is_gearbox_ober_switch_op(mf);
+    return is_gearbox_ober_switch_op(mf);
 }
 
 bool with_ul(mFile* mf)
@@ -1046,9 +1047,7 @@ int mread4_block(mFile* mf, unsigned int offset, uint32_t* data, int byte_len)
     }
     int chunk_size = get_chunk_size(mf);
     if (over_switch(mf)) {
-        return split_gb_read_write_op_to_chunks != nullptr
-                   ? split_gb_read_write_op_to_chunks(mf, offset, data, byte_len, 1, chunk_size)
-                   : fail(EOPNOTSUPP);
+        return split_gb_read_write_op_to_chunks(mf, offset, data, byte_len, 1, chunk_size);
     }
     if (with_ul(mf)) {
         return ul_read_block(mf, offset, data, byte_len);
@@ -1124,9 +1123,7 @@ int mwrite4_block(mFile* mf, unsigned int offset, uint32_t* data, int byte_len)
     }
     int chunk_size = get_chunk_size(mf);
     if (over_switch(mf)) {
-        return split_gb_read_write_op_to_chunks != nullptr
-                   ? split_gb_read_write_op_to_chunks(mf, offset, data, byte_len, 2, chunk_size)
-                   : fail(EOPNOTSUPP);
+        return split_gb_read_write_op_to_chunks(mf, offset, data, byte_len, 2, chunk_size);
     }
     if (with_ul(mf)) {
         return ul_write_block(mf, offset, data, byte_len);
