@@ -44,6 +44,11 @@ int flock_int(int fd, int operation);
  * with the message of the failing step printed. */
 int create_lock(const char* base, const char* suffix);
 
+/* ---- discovery helpers ---- */
+/* InfiniBand (ib set) or network interface names under a function's sysfs
+ * directory, virtual functions included; null for none. */
+char** list_function_ib_net_devs(const char* function_dir, int ib);
+
 #ifdef __cplusplus
 }
 #endif

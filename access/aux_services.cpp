@@ -13,6 +13,7 @@
 #include "access/mfile_internal.h"
 #include "access/pyx_driver.h"
 #include "access/ul_context.h"
+#include "access/user_level.h"
 
 namespace {
 
@@ -202,9 +203,6 @@ int maccess_reg_mad(mFile* mf, uint8_t* data)
     }
     if (mf->ul_ctx == nullptr || (mf->access_type != ACCESS_PCI_CR && mf->access_type != ACCESS_PCICONF)) {
         return -1;
-    }
-    if (maccess_reg_mad_ul == nullptr) {
-        return fail(EOPNOTSUPP);
     }
     return maccess_reg_mad_ul(mf, data);
 }

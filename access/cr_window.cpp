@@ -162,10 +162,8 @@ int qzcr_pcicr_open(mFile* mf, const char* path, const char* conf_path, uint64_t
     mf->access_type = ACCESS_PCI_CR;
     ctx->read4 = qzcr_pcicr_mread4;
     ctx->write4 = qzcr_pcicr_mwrite4;
-    // The word loops of the user-level road, when it is linked in; until then
-    // blocks go word by word through the dispatcher.
-    ctx->read4_block = mread_chunk_as_multi_mread4;
-    ctx->write4_block = mwrite_chunk_as_multi_mwrite4;
+    ctx->read4_block = mread_chunk_as_multi_mread4_ul;
+    ctx->write4_block = mwrite_chunk_as_multi_mwrite4_ul;
     ctx->close = qzcr_pcicr_mclose;
     mf->cr_window = nullptr;
     mf->fd = -1;
@@ -205,7 +203,7 @@ int qzcr_pcicr_open(mFile* mf, const char* path, const char* conf_path, uint64_t
         return signature;
     }
 
-    if (conf_path != nullptr && mopen_ul_int != nullptr) {
+    if (conf_path != nullptr) {
         mFile* conf = mopen_ul_int(conf_path, mode);
         if (conf != nullptr && conf->ul_ctx != nullptr) {
             mf->twin_fd = conf->fd;
@@ -213,6 +211,10 @@ int qzcr_pcicr_open(mFile* mf, const char* path, const char* conf_path, uint64_t
             mf->vsec_cap_offset = conf->vsec_cap_offset;
             mf->vsec_supported = conf->vsec_supported;
             mf->addr_space = conf->addr_space;
+            // What the configuration road's probe found stays true of it
+            // after a switch: its address spaces and its legacy order.
+            mf->space_support = conf->space_support;
+            ctx->legacy_order = conf->ul_ctx->legacy_order;
             ctx->twin_lock_fd = conf->ul_ctx->lock_fd;
             ctx->twin_read4 = conf->ul_ctx->read4;
             ctx->twin_write4 = conf->ul_ctx->write4;
@@ -222,7 +224,7 @@ int qzcr_pcicr_open(mFile* mf, const char* path, const char* conf_path, uint64_t
             // temporary handle goes.
             free(conf->ul_ctx);
             free(conf->ul_dev_name);
-            free_dev_info(conf);
+            free_dev_info_ul(conf);
             free(conf);
         }
     }

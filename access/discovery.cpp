@@ -21,12 +21,9 @@
 #include <string>
 #include <vector>
 
+#include "access/access_internal.h"
 #include "access/mfile_internal.h"
-
-// The user-level scan of sysfs is linked in with the user-level road; until
-// then nothing is listed without the driver and user-level mode stays off.
-extern "C" int mdevices_v_ul(char* buf, int len, int mask, int all_funcs) __attribute__((weak));
-extern "C" dev_info* mdevices_info_v_ul(int mask, int* len, int all_funcs) __attribute__((weak));
+#include "access/user_level.h"
 
 namespace {
 
@@ -337,9 +334,6 @@ bool driver_published_node()
 
 bool user_level_devices_listed()
 {
-    if (mdevices_v_ul == nullptr) {
-        return false;
-    }
     std::vector<char> buf;
     for (size_t size = 4096; size <= kMaxListBuffer; size *= 2) {
         buf.assign(size, '\0');
@@ -370,9 +364,7 @@ dev_info* list_records(int mask, int* len, int all_funcs)
     RecordsGuard ul;
     uint32_t node_mask = (uint32_t)mask;
     if (check_ul_mode()) {
-        if (mdevices_info_v_ul != nullptr) {
-            ul.devs = mdevices_info_v_ul(mask, &ul.count, all_funcs);
-        }
+        ul.devs = mdevices_info_v_ul(mask, &ul.count, all_funcs);
         if (ul.devs == nullptr) {
             ul.count = 0;
         }
@@ -519,11 +511,11 @@ int mdevices_v(char* buf, int len, int mask, int all_funcs)
         NameWriter out{buf, (size_t)len};
         uint32_t m = (uint32_t)mask;
         if (check_ul_mode()) {
-            if (mdevices_v_ul != nullptr) {
-                int listed = mdevices_v_ul(buf, len, mask, all_funcs);
-                if (listed == -1) {
-                    return -1;
-                }
+            int listed = mdevices_v_ul(buf, len, mask, all_funcs);
+            if (listed == -1) {
+                return -1;
+            }
+            if (listed > 0) {
                 out.adopt(listed);
             }
         } else {
@@ -759,6 +751,19 @@ char** get_ib_net_devs(int domain, int bus, int dev, int func, int ib)
             return nullptr;
         }
         return list_ib_net(path, ib);
+    } catch (...) {
+        fprintf(stderr, "Memory allocation failure for ib/net devices\n");
+        return nullptr;
+    }
+}
+
+char** list_function_ib_net_devs(const char* function_dir, int ib)
+{
+    if (function_dir == nullptr) {
+        return nullptr;
+    }
+    try {
+        return list_ib_net(function_dir, ib);
     } catch (...) {
         fprintf(stderr, "Memory allocation failure for ib/net devices\n");
         return nullptr;

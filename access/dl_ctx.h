@@ -35,6 +35,22 @@ enum dl_cables_slot {
     DL_CDB_MACCESS_REG,
 };
 
+/* Slots of the register-access library (kind 2). */
+enum dl_reg_access_slot {
+    DL_REG_ACCESS_MDDT = 0,
+    DL_REG_ACCESS_MGIR = 2,
+};
+
+/* Slots of the SSH utility plug-in (kind 4). */
+enum dl_ssh_slot {
+    DL_SET_UP_CLIENT_CONNECTION = 0,
+    DL_SHUT_DOWN_SSH,
+    DL_WRITE_SSH,
+    DL_READ_SSH,
+    DL_REMOVE_HOST,
+    DL_ADD_HOST,
+};
+
 #ifdef __cplusplus
 }
 #endif

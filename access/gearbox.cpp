@@ -18,11 +18,11 @@
 #include "access/dl_ctx.h"
 #include "access/later_roads.h"
 #include "access/mfile_internal.h"
+#include "access/plugin_loader.h"
 
 namespace {
 
-const unsigned kRegisterAccessPlugin = 2;
-const int kMddtSlot = 0;
+const int kMddtSlot = DL_REG_ACCESS_MDDT;
 
 const uint8_t kMngrSecondary = 0x33;
 const uint8_t kPartSecondary = 0x48;
@@ -212,10 +212,7 @@ int mopen_gearbox(char* name, mFile* mf)
         mf->gb_access = GB_ACCESS_I2C;
     } else if (behind_switch) {
         mf->gb_access = GB_ACCESS_SWITCH;
-        if (mf->dl_ctx == nullptr) {
-            mf->dl_ctx = qzcr_utils_load_dl_ctx != nullptr ? qzcr_utils_load_dl_ctx(kRegisterAccessPlugin) : nullptr;
-        }
-        if (mf->dl_ctx == nullptr) {
+        if (mf->dl_ctx == nullptr && reg_access_lib_load(mf) == nullptr) {
             errno = ENOENT;
             return 1;
         }

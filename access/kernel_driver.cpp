@@ -240,10 +240,6 @@ int pyx_driver_vpd_read4(mFile* mf, unsigned int offset, uint32_t* value)
     }
     bool switched = false;
     if (mf->access_type != ACCESS_PCICONF) {
-        if (mpci_change_ul == nullptr) {
-            errno = EOPNOTSUPP;
-            return -1;
-        }
         mpci_change_ul(mf);
         switched = true;
     }
@@ -357,12 +353,6 @@ int mvpd_read4_int(mFile* mf, unsigned int offset, uint32_t* value)
             *value = w.data;
             return 0;
         }
-    }
-    if (mvpd_read4_ul == nullptr) {
-        if (mf->ul_ctx != nullptr) {
-            errno = EOPNOTSUPP;
-        }
-        return -1;
     }
     return mvpd_read4_ul(mf, offset, value);
 }

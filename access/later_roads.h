@@ -1,7 +1,7 @@
 /*
  * Entry points of roads that are linked in with their own parts of the core
- * (user-level access, the remote client, the plug-in loader, gearboxes, the
- * I2C and SMBus gateways, ICMD, in-band names, the USB adapters). They are weak
+ * (user-level access, the remote client, gearboxes, the I2C and SMBus
+ * gateways, in-band names, the USB adapters). They are weak
  * references: until a road is linked in its entry resolves to null, and the
  * core refuses that road cleanly (errno EOPNOTSUPP) instead of failing to
  * link. Every call site tests the pointer first.
@@ -14,6 +14,7 @@
 #include "access/dl_ctx.h"
 #include "access/mfile_internal.h"
 #include "access/qzusb_bridge.h"
+#include "access/user_level.h"
 #include "tov_core/device/bridge.h"
 #include "tov_core/device/pyx_device/wrapper/PyxDeviceWrapperC.h"
 
@@ -26,18 +27,8 @@ class I2CDevice;
 
 extern "C" {
 
-/* user-level road */
-mFile* mopen_ul(const char* name) KELVRA_WEAK;
-mFile* mopen_ul_int(const char* name, int mode) KELVRA_WEAK;
-int mclose_ul(mFile* mf) KELVRA_WEAK;
-int mread4_ul(mFile* mf, unsigned int offset, uint32_t* value) KELVRA_WEAK;
-int mwrite4_ul(mFile* mf, unsigned int offset, uint32_t value) KELVRA_WEAK;
-int mread4_block_ul(mFile* mf, unsigned int offset, uint32_t* data, int length) KELVRA_WEAK;
-int mwrite4_block_ul(mFile* mf, unsigned int offset, uint32_t* data, int length) KELVRA_WEAK;
-int mpci_change_ul(mFile* mf) KELVRA_WEAK;
-int mvpd_read4_ul(mFile* mf, unsigned int offset, uint32_t* value) KELVRA_WEAK;
-int maccess_reg_mad_ul(mFile* mf, uint8_t* data) KELVRA_WEAK;
-int mclear_pci_semaphore_ul(const char* name) KELVRA_WEAK;
+/* in-band road of user-level handles (InfiniBand routes) */
+int qzcr_inband_open(mFile* mf, const char* name) KELVRA_WEAK;
 
 /* remote client */
 int remote_open(const char* name, mFile* mf, int i2c_addr_type) KELVRA_WEAK;
@@ -47,13 +38,6 @@ int remote_read(mFile* mf, char* reply, int size) KELVRA_WEAK;
 int remote_server_supports_read_devid(mFile* mf) KELVRA_WEAK;
 int remote_read_device_id(mFile* mf, unsigned int* device_id) KELVRA_WEAK;
 int remote_i2c_detect(mFile* mf, uint8_t* map) KELVRA_WEAK;
-
-/* plug-in loader */
-struct dl_ctx* qzcr_utils_load_dl_ctx(unsigned int index) KELVRA_WEAK;
-int qzcr_utils_free_dl_ctx(struct dl_ctx* ctx) KELVRA_WEAK;
-
-/* ICMD */
-int icmd_close(mFile* mf) KELVRA_WEAK;
 
 /* in-band names */
 int is_valid_ib_device_name(const char* name) KELVRA_WEAK;

@@ -18,6 +18,9 @@
 #include <unistd.h>
 
 #include "access/access_internal.h"
+#include "access/access_register.h"
+#include "access/icmd.h"
+#include "access/plugin_loader.h"
 #include "access/dl_ctx.h"
 #include "access/gearbox.h"
 #include "access/later_roads.h"
@@ -171,12 +174,7 @@ int release_handle(mFile* mf)
     close_mem_ops(mf);
     free_dev_info(mf);
     if (mf->dl_ctx != nullptr) {
-        if (qzcr_utils_free_dl_ctx != nullptr) {
-            qzcr_utils_free_dl_ctx(mf->dl_ctx);
-        } else {
-            // Without the loader no library can have been opened into it.
-            free(mf->dl_ctx);
-        }
+        qzcr_utils_free_dl_ctx(mf->dl_ctx);
         mf->dl_ctx = nullptr;
     }
     free(mf->ul_dev_name);
@@ -205,10 +203,6 @@ struct DevList {
 
 bool load_plugin(mFile* mf)
 {
-    if (qzcr_utils_load_dl_ctx == nullptr) {
-        errno = EOPNOTSUPP;
-        return false;
-    }
     mf->dl_ctx = qzcr_utils_load_dl_ctx(0);
     if (mf->dl_ctx == nullptr) {
         mf->dl_ctx = qzcr_utils_load_dl_ctx(1);
@@ -328,8 +322,7 @@ int open_cr_node(mFile* mf)
     if (read_device_id(mf, &id) < 0) {
         return -1;
     }
-    // The active-tile map is read through its own register road when that is
-    // linked in; until then every tile counts as active.
+    map_active_tiles(mf);
     return 0;
 }
 
@@ -682,10 +675,6 @@ mFile* mopend_inner(const char* name_in, int t)
     if ((is_pci || is_ib) && check_ul_mode()) {
         if (!contains(name, "cable")) {
             release_handle(mf);
-            if (mopen_ul == nullptr) {
-                errno = EOPNOTSUPP;
-                return nullptr;
-            }
             mFile* ul = mopen_ul(name);
             if (ul != nullptr) {
                 ul->i2c_addr_type = (uint32_t)t;
@@ -736,10 +725,6 @@ mFile* mopend_inner(const char* name_in, int t)
 
     if (ul_flag) {
         release_handle(mf);
-        if (mopen_ul == nullptr) {
-            errno = EOPNOTSUPP;
-            return nullptr;
-        }
         mf = mopen_ul(local);
         if (mf == nullptr) {
             return nullptr;
@@ -1034,28 +1019,9 @@ int mclose(mFile* mf)
         }
     }
     if (mf->ul_ctx != nullptr) {
-        if (mclose_ul != nullptr) {
-            return mclose_ul(mf);
-        }
-        // The user-level road's own close, done here while that road is not
-        // linked in: its close entry, then its lock files and context.
-        ul_context* ctx = mf->ul_ctx;
-        if (ctx->close != nullptr) {
-            ctx->close(mf);
-        }
-        if (ctx->lock_fd > 0) {
-            close(ctx->lock_fd);
-        }
-        if (ctx->twin_lock_fd > 0) {
-            close(ctx->twin_lock_fd);
-        }
-        free(ctx);
-        mf->ul_ctx = nullptr;
-        mf->cr_window = nullptr;
-        mf->fd = -1;
-        mf->twin_fd = -1;
+        return mclose_ul(mf);
     }
-    if (mf->icmd.opened && icmd_close != nullptr) {
+    if (mf->icmd.opened) {
         icmd_close(mf);
     }
     if (mf->remote) {
@@ -1089,10 +1055,6 @@ int mclear_pci_semaphore(const char* name)
         mclose(mf);
     } else if (errno == EPERM) {
         return ME_UNSUPPORTED_ACCESS_TYPE;
-    }
-    if (mclear_pci_semaphore_ul == nullptr) {
-        errno = EOPNOTSUPP;
-        return ME_UNSUPPORTED_OPERATION;
     }
     return mclear_pci_semaphore_ul(address);
 }

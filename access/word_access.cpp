@@ -18,6 +18,7 @@
 #include <string>
 
 #include "access/access_internal.h"
+#include "access/access_register.h"
 #include "access/dl_ctx.h"
 #include "access/gearbox.h"
 #include "access/i2c_gateways.h"
@@ -332,14 +333,9 @@ try {
 
 // ---- the mapped CR window ----
 
-bool offset_in_active_tile(const mFile* mf, unsigned int offset)
+bool offset_in_active_tile(mFile* mf, unsigned int offset)
 {
-    for (int k = 0; k < MFILE_MAX_TILES; k++) {
-        if (mf->tiles[k].first_addr <= offset && offset <= mf->tiles[k].last_addr) {
-            return mf->tiles[k].active != 0;
-        }
-    }
-    return true;
+    return is_offset_in_active_tile(mf, offset) != 0;
 }
 
 bool in_window(const mFile* mf, uint64_t offset, uint64_t len)
@@ -664,18 +660,12 @@ int words_write(mFile* mf, unsigned int offset, uint32_t* data, int length)
 
 int ul_read_block(mFile* mf, unsigned int offset, uint32_t* data, int length)
 {
-    if (mread4_block_ul != nullptr) {
-        return mread4_block_ul(mf, offset, data, length);
-    }
-    return mf->ul_ctx->read4_block ? mf->ul_ctx->read4_block(mf, offset, data, length) : fail(EOPNOTSUPP);
+    return mread4_block_ul(mf, offset, data, length);
 }
 
 int ul_write_block(mFile* mf, unsigned int offset, uint32_t* data, int length)
 {
-    if (mwrite4_block_ul != nullptr) {
-        return mwrite4_block_ul(mf, offset, data, length);
-    }
-    return mf->ul_ctx->write4_block ? mf->ul_ctx->write4_block(mf, offset, data, length) : fail(EOPNOTSUPP);
+    return mwrite4_block_ul(mf, offset, data, length);
 }
 
 // A configuration handle whose driver block read failed reads the whole
@@ -683,8 +673,8 @@ int ul_write_block(mFile* mf, unsigned int offset, uint32_t* data, int length)
 int conf_block_fallback(mFile* mf, unsigned int offset, uint32_t* data, int length)
 {
     if (mf->child == nullptr) {
-        if (mf->devinfo == nullptr || mopen_ul == nullptr) {
-            errno = mopen_ul == nullptr ? EOPNOTSUPP : EINVAL;
+        if (mf->devinfo == nullptr) {
+            errno = EINVAL;
             return -EINVAL;
         }
         char name[32];
@@ -758,7 +748,7 @@ int flock_int(int fd, int operation)
         }
         usleep(1);
     }
-    fprintf(stderr, "failed to perform lock operation. errno %d\n", errno);
+    printf("failed to perform lock operation. errno %d\n", errno);
     return -1;
 }
 
@@ -858,10 +848,7 @@ int mread4(mFile* mf, unsigned int offset, uint32_t* value)
         return gearbox_read_write_op(mf, offset, value, 4, 1, &status) == 0 ? 4 : 0;
     }
     if (with_ul(mf)) {
-        if (mread4_ul != nullptr) {
-            return mread4_ul(mf, offset, value);
-        }
-        return mf->ul_ctx->read4 ? mf->ul_ctx->read4(mf, offset, value) : fail(EOPNOTSUPP);
+        return mread4_ul(mf, offset, value);
     }
     if (offset % 4 != 0) {
         return fail(EINVAL);
@@ -916,10 +903,7 @@ int mwrite4(mFile* mf, unsigned int offset, uint32_t value)
         return gearbox_read_write_op(mf, offset, &value, 4, 2, &status) == 0 ? 4 : 0;
     }
     if (with_ul(mf)) {
-        if (mwrite4_ul != nullptr) {
-            return mwrite4_ul(mf, offset, value);
-        }
-        return mf->ul_ctx->write4 ? mf->ul_ctx->write4(mf, offset, value) : fail(EOPNOTSUPP);
+        return mwrite4_ul(mf, offset, value);
     }
     if (offset % 4 != 0) {
         return fail(EINVAL);

@@ -1,6 +1,7 @@
 #include "tests/access/device_tree.h"
 
 #include <errno.h>
+#include <stdio.h>
 #include <string.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -82,6 +83,12 @@ void DeviceTree::pci_function(const PciFunction& f)
     if (!f.device_file.empty()) {
         write_file(dir + "/device", f.device_file);
     }
+    if (!f.vendor_file.empty()) {
+        write_file(dir + "/vendor", f.vendor_file);
+    }
+    if (!f.class_file.empty()) {
+        write_file(dir + "/class", f.class_file);
+    }
     if (!f.numa_node.empty()) {
         write_file(dir + "/numa_node", f.numa_node);
     }
@@ -102,6 +109,18 @@ void DeviceTree::pci_function(const PciFunction& f)
     for (size_t i = 0; i < f.virtfns.size(); i++) {
         symlink(("../" + f.virtfns[i]).c_str(), (dir + "/virtfn" + std::to_string(i)).c_str());
     }
+}
+
+PciFunction ul_function(const std::string& address)
+{
+    PciFunction f;
+    f.address = address;
+    char id[16];
+    snprintf(id, sizeof id, "0x%04x\n", f.vendor_id);
+    f.vendor_file = id;
+    snprintf(id, sizeof id, "0x%04x\n", f.device_id);
+    f.device_file = id;
+    return f;
 }
 
 std::vector<std::string> split_names(const char* buf, int count)

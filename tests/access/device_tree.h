@@ -27,6 +27,8 @@ struct PciFunction {
     bool with_config = true;
     size_t config_size = 64;
     std::string device_file;  // contents of "device"; empty: no file
+    std::string vendor_file;  // contents of "vendor"; empty: no file
+    std::string class_file;   // contents of "class"; empty: no file
     std::string numa_node;    // contents of "numa_node"; empty: no file
     std::vector<std::string> ib_devs;
     std::vector<std::string> net_devs;
@@ -54,6 +56,10 @@ private:
     std::unique_ptr<testkit::BindMount> sysfs_mount_;
     bool dev_mounted_ = false;
 };
+
+// A function the user-level scan lists: a supported adapter of an accepted
+// vendor, with the sysfs id files the scan reads.
+PciFunction ul_function(const std::string& address);
 
 // The names a listing call wrote into its buffer.
 std::vector<std::string> split_names(const char* buf, int count);

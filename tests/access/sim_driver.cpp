@@ -7,20 +7,6 @@ namespace access_test {
 
 namespace {
 
-int to_sim(void* ctx, int write, uint32_t space, uint32_t offset, uint32_t* value)
-{
-    auto* fn = static_cast<kelvra_sim::Function*>(ctx);
-    if (space > 0xFFFF || !fn->space_supported((uint16_t)space)) {
-        return -EINVAL;
-    }
-    if (write) {
-        fn->space_write((uint16_t)space, offset, *value);
-    } else {
-        *value = fn->space_read((uint16_t)space, offset);
-    }
-    return 0;
-}
-
 kelvra_sim::HostSpec one_function(kelvra_sim::FunctionSpec spec)
 {
     spec.address = "0000:03:00.0";
@@ -31,14 +17,9 @@ kelvra_sim::HostSpec one_function(kelvra_sim::FunctionSpec spec)
 
 }  // namespace
 
-SimDriverHost::SimDriverHost(kelvra_sim::FunctionSpec spec) : host(one_function(spec))
+SimDriverHost::SimDriverHost(kelvra_sim::FunctionSpec spec)
+    : host(one_function(spec)), bridge(driver.fake, driver.f, host.function(0))
 {
-    driver.fake.set_space_hook(driver.f, to_sim, &host.function(0));
-}
-
-SimDriverHost::~SimDriverHost()
-{
-    driver.fake.set_space_hook(driver.f, nullptr, nullptr);
 }
 
 std::vector<kelvra_sim::I2cEvent> SimDriverHost::i2c_log()

@@ -2,15 +2,16 @@
  * The simulated adapter behind the fake PYX driver: the driver host of
  * driver_host.h whose function 0000:03:00.0 answers every word and block
  * request of its configuration node from a simulated adapter function (CR
- * space with its gateways, the other address spaces). A handle opened on
- * DriverHost::kConfNode therefore runs the core's real word road against
- * the simulated device. (The mapped CR window of the CR node is not routed:
- * it stays the fake's plain memory.)
+ * space with its gateways, the other address spaces) through SimBridge. A
+ * handle opened on DriverHost::kConfNode therefore runs the core's real word
+ * road against the simulated device. (The mapped CR window of the CR node is
+ * not routed: it stays the fake's plain memory.)
  */
 #ifndef KELVRA_TESTS_ACCESS_SIM_DRIVER_H
 #define KELVRA_TESTS_ACCESS_SIM_DRIVER_H
 
 #include "tests/access/driver_host.h"
+#include "tests/access/sim_bridge.h"
 #include "tests/sim/sim.h"
 
 namespace access_test {
@@ -18,7 +19,6 @@ namespace access_test {
 struct SimDriverHost {
     // spec.address is forced to the driver host's function.
     explicit SimDriverHost(kelvra_sim::FunctionSpec spec);
-    ~SimDriverHost();
     SimDriverHost(const SimDriverHost&) = delete;
     SimDriverHost& operator=(const SimDriverHost&) = delete;
 
@@ -31,6 +31,7 @@ struct SimDriverHost {
 
     DriverHost driver;
     kelvra_sim::Host host;
+    SimBridge bridge;
 };
 
 // Sets an environment variable for the life of the object (unset: null).

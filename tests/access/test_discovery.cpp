@@ -11,7 +11,6 @@
 
 #include "access/mfile_internal.h"
 #include "tests/access/device_tree.h"
-#include "tests/access/ul_standin.h"
 
 namespace {
 
@@ -287,19 +286,33 @@ TEST(Records, UnreadableConfigurationKeepsNamesAndAddress)
 TEST(Records, UserLevelRecordsFollowTheNodeRecords)
 {
     DeviceTree tree(true);
-    access_test::ul_names = {"0000:03:00.0", "0000:04:00.0"};
+    tree.pci_function(access_test::ul_function("0000:03:00.0"));
+    PciFunction second = access_test::ul_function("0000:04:00.0");
+    second.ib_devs = {"qrv5_ul"};
+    tree.pci_function(second);
     tree.node("qzusb-1_cable_1");
     ASSERT_EQ(check_ul_mode(), 1);
 
+    // The scan follows the directory order of sysfs: find records by name.
+    auto by_name = [](const Records& r, const char* name) -> const dev_info* {
+        for (int i = 0; i < r.count; i++) {
+            if (strcmp(r.devs[i].dev_name, name) == 0) {
+                return &r.devs[i];
+            }
+        }
+        return nullptr;
+    };
     {
         // Only PCI functions asked for: the user-level records alone.
         Records r;
         r.devs = mdevices_info_v(MDEVS_PCI, &r.count, 1);
         ASSERT_EQ(r.count, 2);
-        EXPECT_STREQ(r.devs[0].dev_name, "0000:03:00.0");
-        EXPECT_STREQ(r.devs[0].conf_dev, "0000:03:00.0");
-        EXPECT_STREQ(r.devs[0].cr_dev, "");
+        const dev_info* first = by_name(r, "0000:03:00.0");
+        ASSERT_NE(first, nullptr);
+        EXPECT_STREQ(first->conf_dev, "0000:03:00.0");
+        EXPECT_STREQ(first->cr_dev, "");
         EXPECT_EQ(r.devs[1].ul_record, 1);
+        EXPECT_EQ(r.devs[0].ul_record, 1);
     }
     {
         Records r;
@@ -307,11 +320,18 @@ TEST(Records, UserLevelRecordsFollowTheNodeRecords)
         ASSERT_EQ(r.count, 3);
         EXPECT_STREQ(r.devs[0].dev_name, "qzusb-1_cable_1");
         EXPECT_EQ(r.devs[0].type, (uint32_t)MDEVS_CABLE);
-        EXPECT_STREQ(r.devs[1].dev_name, "0000:03:00.0");
-        EXPECT_STREQ(r.devs[2].conf_dev, "0000:04:00.0");
-        EXPECT_STREQ(r.devs[2].ib_devs[0], "qrv5_ul");
+        const dev_info* second_rec = by_name(r, "0000:04:00.0");
+        ASSERT_NE(second_rec, nullptr);
+        EXPECT_GT(second_rec, &r.devs[0]) << "user-level records follow the node records";
+        EXPECT_STREQ(second_rec->conf_dev, "0000:04:00.0");
+        ASSERT_NE(second_rec->ib_devs, nullptr);
+        EXPECT_STREQ(second_rec->ib_devs[0], "qrv5_ul");
+        EXPECT_NE(by_name(r, "0000:03:00.0"), nullptr);
     }
     std::vector<std::string> names = listed(MDEVS_PCI | MDEVS_CABLE, 1);
+    ASSERT_EQ(names.size(), 3u);
+    EXPECT_EQ(names[2], "qzusb-1_cable_1") << "the plug-in names follow the user-level names";
+    std::sort(names.begin(), names.begin() + 2);
     EXPECT_EQ(names, std::vector<std::string>({"0000:03:00.0", "0000:04:00.0", "qzusb-1_cable_1"}));
     char small[20];
     EXPECT_EQ(mdevices_v(small, sizeof small, MDEVS_PCI, 1), -1);

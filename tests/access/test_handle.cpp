@@ -1,5 +1,6 @@
 #include <errno.h>
 #include <stddef.h>
+#include <stdio.h>
 #include <stdlib.h>
 
 #include <ostream>
@@ -12,7 +13,7 @@
 #include "access/qzusb_bridge.h"
 #include "access/tlv.h"
 #include "tests/access/device_tree.h"
-#include "tests/access/ul_standin.h"
+#include "access/user_level.h"
 
 extern "C" {
 size_t c_sizeof_mfile(void);
@@ -82,7 +83,7 @@ TEST_P(DeviceFlagsWithDriver, ClassifyTheName)
 {
     access_test::DeviceTree tree;
     tree.pci_node("qz4119_pci_cr0", "0000:03:00.0");
-    access_test::ul_names = {"0000:03:00.0"};
+    tree.pci_function(access_test::ul_function("0000:03:00.0"));
     EXPECT_EQ(get_device_flags(GetParam().name), GetParam().flags);
 }
 
@@ -111,7 +112,7 @@ class DeviceFlagsUserLevel : public testing::TestWithParam<FlagCase> {};
 TEST_P(DeviceFlagsUserLevel, ClassifyTheName)
 {
     access_test::DeviceTree tree;
-    access_test::ul_names = {"0000:03:00.0"};
+    tree.pci_function(access_test::ul_function("0000:03:00.0"));
     EXPECT_EQ(get_device_flags(GetParam().name), GetParam().flags);
 }
 
@@ -141,10 +142,12 @@ TEST_P(UserLevelMode, FollowsTheDriverNodesAndTheScan)
     for (const auto& n : GetParam().nodes) {
         tree.node(n);
     }
-    access_test::ul_names = GetParam().ul_names;
+    for (const auto& address : GetParam().ul_names) {
+        tree.pci_function(access_test::ul_function(address));
+    }
     EXPECT_EQ(check_ul_mode(), GetParam().expected);
-    // Decided once for the process.
-    access_test::ul_names.clear();
+    // Decided once for the process: a driver node that appears later changes
+    // nothing.
     tree.pci_node("qz9_pci_cr9", "0000:09:00.0");
     EXPECT_EQ(check_ul_mode(), GetParam().expected);
 }
@@ -165,9 +168,14 @@ TEST(UserLevelModeScan, GrowsItsBufferUntilTheListFits)
 {
     access_test::DeviceTree tree(false);
     // 600 names of 13 bytes need more than 4096 bytes.
-    access_test::ul_names.assign(600, "0000:03:00.0");
+    for (int i = 0; i < 600; i++) {
+        char address[16];
+        snprintf(address, sizeof address, "0000:%02x:%02x.%x", i / 256, (i / 8) % 32, i % 8);
+        tree.pci_function(access_test::ul_function(address));
+    }
+    std::vector<char> first(4096);
+    ASSERT_EQ(mdevices_v_ul(first.data(), (int)first.size(), -1, 1), -1) << "the first buffer is too small";
     EXPECT_EQ(check_ul_mode(), 1);
-    EXPECT_GE(access_test::ul_scan_calls, 2);
 }
 
 TEST(Accessors, TypeAndFlagsNeedBothPointers)

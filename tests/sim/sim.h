@@ -135,18 +135,20 @@ struct DpaSpec {
 
 // ICMD mailbox in CR space for a device without the vendor capability. The
 // same numbers must stand in the device-information file the host reads
-// ("qzcr_icmd_info").
+// ("qzcr_icmd_info"): the defaults are those of the test fixture of hardware
+// id 0x82 (tests/fixtures/device_info/json/0x82.json), the id of the
+// "legacy" preset.
 struct CrMailboxSpec {
-    uint32_t cmd_ptr_address = 0xE1000;  // CR word holding the mailbox address
+    uint32_t cmd_ptr_address = 0x3000;  // CR word holding the mailbox address
     uint32_t cmd_ptr_bitlen = 24;
-    uint32_t mailbox_address = 0xE2000;  // control word at +0x3FC, syndrome at +0x3F8
-    uint32_t version_address = 0xE1004;
+    uint32_t mailbox_address = 0x4000;  // control word at +0x3FC, syndrome at +0x3F8
+    uint32_t version_address = 0x300C;
     uint32_t version_bit_offset = 24;
     uint32_t version_bitlen = 8;
     uint32_t version = 1;
-    uint32_t semaphore_address = 0xE1008;  // read-to-take
-    uint32_t static_cfg_not_done_address = 0xE100C;
-    uint32_t static_cfg_not_done_offset = 31;
+    uint32_t semaphore_address = 0x3004;  // read-to-take
+    uint32_t static_cfg_not_done_address = 0x3008;
+    uint32_t static_cfg_not_done_offset = 0;
 };
 
 // One device on the I2C bus behind the adapter's primary gateways. Bytes a
@@ -256,6 +258,9 @@ struct Knobs {
     // Configuration file: dword offsets whose reads or writes fail with EIO.
     std::set<uint32_t> failing_config_reads;
     std::set<uint32_t> failing_config_writes;
+    // Dword offsets whose whole-word (aligned 4-byte) reads fail with EIO,
+    // while narrower reads of the same bytes pass.
+    std::set<uint32_t> failing_config_word_reads;
     // Vendor-specific gateway.
     bool vsec_semaphore_stuck = false;  // a foreign owner that ignores releases
     int flag_delay = 0;                 // address-word reads before the flag moves; -1 never

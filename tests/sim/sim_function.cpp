@@ -597,6 +597,9 @@ ssize_t Function::config_read(uint64_t offset, uint8_t* buf, size_t len, bool pr
     if (touches(s.knobs.failing_config_reads, offset, len)) {
         return -EIO;
     }
+    if (len == 4 && offset % 4 == 0 && s.knobs.failing_config_word_reads.count((uint32_t)offset)) {
+        return -EIO;
+    }
     s.stats.config_reads++;
     if (len == 4 && offset % 4 == 0) {
         put_le32(buf, dword_read(s, (uint32_t)offset));

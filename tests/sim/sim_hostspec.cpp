@@ -379,7 +379,7 @@ HostSpec host_preset(const std::string& name)
         FunctionSpec f;
         f.address = "0000:05:00.0";
         f.device_id = 0x101D;
-        f.hw_id = 0x212;
+        f.hw_id = 0x82;  // has a device-information fixture with its CR mailbox
         f.vsec = false;
         f.cr_mailbox = CrMailboxSpec{};
         f.dpa = default_dpa();

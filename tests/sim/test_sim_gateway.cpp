@@ -235,7 +235,7 @@ TEST_P(LegacyGateway, ReadsAndWritesCrSpaceInItsOrder)
     EXPECT_EQ(cfg.find_capability(9) != 0, GetParam().vsec);
     LegacyPort port(cfg);
     EXPECT_EQ(port.ordered(), GetParam().ordered);
-    EXPECT_EQ(port.read(kSpaceCr, kHwIdAddr), 0x212u);
+    EXPECT_EQ(port.read(kSpaceCr, kHwIdAddr), 0x82u);
     port.write(kSpaceCr, 0x2000, 0xA1B2C3D4);
     EXPECT_EQ(fn().space_read(kSpaceCr, 0x2000), 0xA1B2C3D4u);
     fn().space_write(kSpaceCr, 0x2004, 0x01020304);

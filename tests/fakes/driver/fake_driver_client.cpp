@@ -72,7 +72,7 @@ const Api& api()
         resolve(x.log_entry, "fake_pyx_log_entry");
         resolve(x.log_clear, "fake_pyx_log_clear");
         resolve(x.log_count_code, "fake_pyx_log_count_code");
-        resolve(x.set_space_hook, "fake_pyx_set_space_hook");
+        resolve(x.set_device, "fake_pyx_set_device");
         return x;
     }();
     return a;

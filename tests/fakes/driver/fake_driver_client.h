@@ -28,7 +28,7 @@ struct Api {
     decltype(&fake_pyx_log_entry) log_entry;
     decltype(&fake_pyx_log_clear) log_clear;
     decltype(&fake_pyx_log_count_code) log_count_code;
-    decltype(&fake_pyx_set_space_hook) set_space_hook;
+    decltype(&fake_pyx_set_device) set_device;
 };
 
 // The preloaded driver's controls; aborts the test program when the fake is

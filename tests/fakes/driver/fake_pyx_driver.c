@@ -284,16 +284,18 @@ static uint32_t* space_word(fake_pyx_function* f, uint32_t space, uint32_t offse
     return &f->space_words[space][offset / 4];
 }
 
-void fake_pyx_set_space_hook(fake_pyx_function* f, fake_pyx_space_hook hook, void* ctx)
+void fake_pyx_set_device(fake_pyx_function* f, fake_pyx_space_read_fn read, fake_pyx_space_write_fn write,
+                         void* ctx)
 {
-    f->space_hook = hook;
-    f->space_hook_ctx = ctx;
+    f->device_read = read;
+    f->device_write = write;
+    f->device_ctx = ctx;
 }
 
 static int word_read(fake_pyx_function* f, uint32_t space, uint32_t offset, uint32_t* out)
 {
-    if (f->space_hook != NULL) {
-        return offset % 4 != 0 ? -EINVAL : f->space_hook(f->space_hook_ctx, 0, space, offset, out);
+    if (f->device_read != NULL) {
+        return f->device_read(f->device_ctx, space, offset, out);
     }
     if (space == 2) {
         if (offset % 4 != 0 || !cr_ok(f, offset, 4)) {
@@ -312,8 +314,8 @@ static int word_read(fake_pyx_function* f, uint32_t space, uint32_t offset, uint
 
 static int word_write(fake_pyx_function* f, uint32_t space, uint32_t offset, uint32_t value)
 {
-    if (f->space_hook != NULL) {
-        return offset % 4 != 0 ? -EINVAL : f->space_hook(f->space_hook_ctx, 1, space, offset, &value);
+    if (f->device_write != NULL) {
+        return f->device_write(f->device_ctx, space, offset, value);
     }
     if (space == 2) {
         if (offset % 4 != 0 || !cr_ok(f, offset, 4)) {

@@ -38,6 +38,11 @@ extern "C" {
 #define FAKE_PYX_MEM_SIZE 8192
 #define FAKE_PYX_VPD_SIZE 256
 
+/* A device behind a function's address spaces (see fake_pyx_set_device).
+ * Each returns 0, or a negative errno that the request fails with. */
+typedef int (*fake_pyx_space_read_fn)(void* ctx, uint32_t space, uint32_t offset, uint32_t* value);
+typedef int (*fake_pyx_space_write_fn)(void* ctx, uint32_t space, uint32_t offset, uint32_t value);
+
 /* How one request code answers on a function, instead of its normal answer. */
 typedef struct fake_pyx_override {
     uint32_t code;
@@ -45,10 +50,6 @@ typedef struct fake_pyx_override {
     int result;     /* else: the data is filled and this value is returned */
     int remaining;  /* how many requests it applies to; -1 for all */
 } fake_pyx_override;
-
-/* A device model behind the driver's word and block requests of a function
- * (for instance the simulated adapter): 0, or a negative errno. */
-typedef int (*fake_pyx_space_hook)(void* ctx, int write, uint32_t space, uint32_t offset, uint32_t* value);
 
 typedef struct fake_pyx_function {
     unsigned domain, bus, dev, func;
@@ -70,11 +71,9 @@ typedef struct fake_pyx_function {
     int mmap_fails;            /* mmap of the CR node fails with ENOMEM */
     int maps;                  /* mappings made of the CR node */
     fake_pyx_override overrides[FAKE_PYX_MAX_OVERRIDES];
-    /* When set, the word and block requests of every address space reach
-     * this model instead of the fake's own words. The mapped CR window still
-     * shows the fake's memory. */
-    fake_pyx_space_hook space_hook;
-    void* space_hook_ctx;
+    fake_pyx_space_read_fn device_read; /* set by fake_pyx_set_device */
+    fake_pyx_space_write_fn device_write;
+    void* device_ctx;
 } fake_pyx_function;
 
 /* One request as the driver saw it. */
@@ -97,9 +96,12 @@ void fake_pyx_cr_write(fake_pyx_function* f, uint32_t addr, uint32_t value);
 /* Makes the next `times` requests with this code (-1: all) fail with errno
  * (fail_errno non-zero) or return `result`. */
 void fake_pyx_override_request(fake_pyx_function* f, uint32_t code, int fail_errno, int result, int times);
-/* Routes the function's word and block requests to hook (null: back to the
- * fake's own words). */
-void fake_pyx_set_space_hook(fake_pyx_function* f, fake_pyx_space_hook hook, void* ctx);
+/* Puts a device behind the function: from now on the word and block
+ * requests of every address space (CR space included) go to it instead of
+ * the model's stores, so a test can run firmware behind the driver. The
+ * mapped CR window stays the model's memory. Null functions undo it. */
+void fake_pyx_set_device(fake_pyx_function* f, fake_pyx_space_read_fn read, fake_pyx_space_write_fn write,
+                         void* ctx);
 /* The request log, oldest first. */
 int fake_pyx_log_count(void);
 const fake_pyx_request* fake_pyx_log_entry(int index);

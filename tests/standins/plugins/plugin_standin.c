@@ -1,0 +1,123 @@
+/*
+ * Stand-ins for the run-time plug-ins (the cables plug-in, the register-access
+ * library, the SSH utility plug-in), built by the tests and loaded by the
+ * product's real loader. Which lists of entry points a library exports is
+ * chosen at build time:
+ *   STANDIN_CABLES      the cables plug-in's fifteen entry points
+ *   STANDIN_NO_CDB      ... all but cdb_maccess_reg
+ *   STANDIN_REG_ACCESS  reg_access_mddt and reg_access_mgir
+ *   STANDIN_SSH         the SSH utility's six entry points
+ * Their answers are steered by environment variables of the test process:
+ *   KELVRA_STANDIN_DISABLED_TILES  the MGIR disabled-tiles bitmap (strtoul)
+ *   KELVRA_STANDIN_MGIR_RC         what reg_access_mgir returns (default 0)
+ *   KELVRA_STANDIN_CDB_STATUS      the register status cdb_maccess_reg reports
+ */
+#include <stdint.h>
+#include <stdlib.h>
+
+#include "access/access_register.h"
+#include "access/mfile.h"
+
+static __attribute__((unused)) unsigned long env_number(const char* name, unsigned long fallback)
+{
+    const char* text = getenv(name);
+    return text != NULL ? strtoul(text, NULL, 0) : fallback;
+}
+
+#ifdef STANDIN_CABLES
+int dozudov_open(mFile* mf, int cable) { (void)mf; (void)cable; return 0; }
+int dozudov_close(mFile* mf) { (void)mf; return 0; }
+int dozudov_read4(mFile* mf, unsigned int offset, uint32_t* value)
+{
+    (void)mf;
+    *value = offset;
+    return 4;
+}
+int dozudov_write4(mFile* mf, unsigned int offset, uint32_t value) { (void)mf; (void)offset; (void)value; return 4; }
+int dozudov_read4_block(mFile* mf, unsigned int offset, uint32_t* data, int length)
+{
+    (void)mf; (void)offset; (void)data; (void)length;
+    return 0;
+}
+int dozudov_write4_block(mFile* mf, unsigned int offset, uint32_t* data, int length)
+{
+    (void)mf; (void)offset; (void)data; (void)length;
+    return 0;
+}
+int dozudov_read_bytes(mFile* mf, unsigned int offset, void* data, int length)
+{
+    (void)mf; (void)offset; (void)data;
+    return length;
+}
+int dozudov_write_bytes(mFile* mf, unsigned int offset, void* data, int length)
+{
+    (void)mf; (void)offset; (void)data;
+    return length;
+}
+int dozudov_chip_open(mFile* mf, int a, int b) { (void)mf; (void)a; (void)b; return 0; }
+int dozudov_chip_close(mFile* mf) { (void)mf; return 0; }
+int dozudov_chip_read4(mFile* mf, unsigned int offset, uint32_t* value)
+{
+    (void)mf;
+    *value = offset;
+    return 4;
+}
+int dozudov_chip_write4(mFile* mf, unsigned int offset, uint32_t value)
+{
+    (void)mf; (void)offset; (void)value;
+    return 4;
+}
+int dozudov_chip_read4_block(mFile* mf, unsigned int offset, uint32_t* data, int length)
+{
+    (void)mf; (void)offset; (void)data; (void)length;
+    return 0;
+}
+int dozudov_chip_write4_block(mFile* mf, unsigned int offset, uint32_t* data, int length)
+{
+    (void)mf; (void)offset; (void)data; (void)length;
+    return 0;
+}
+#ifndef STANDIN_NO_CDB
+/* A GET answers bytes derived from the register id; the status comes from
+ * the environment. */
+int cdb_maccess_reg(mFile* mf, uint16_t reg_id, int method, void* data, uint32_t size, int* status)
+{
+    (void)mf;
+    uint8_t* bytes = (uint8_t*)data;
+    if (method == 1) {
+        for (uint32_t i = 0; i < size; i++) {
+            bytes[i] = (uint8_t)(reg_id + i);
+        }
+    }
+    *status = (int)env_number("KELVRA_STANDIN_CDB_STATUS", 0);
+    return 0;
+}
+#endif
+#endif
+
+#ifdef STANDIN_REG_ACCESS
+int reg_access_mddt(mFile* mf, int method, void* mddt)
+{
+    (void)mf; (void)method; (void)mddt;
+    return 0;
+}
+
+int reg_access_mgir(mFile* mf, int method, mgir_tiles_record* mgir)
+{
+    (void)mf;
+    if (method != 1) {
+        return ME_REG_ACCESS_BAD_METHOD;
+    }
+    mgir->fw_info.disabled_tiles_bitmap = (uint16_t)env_number("KELVRA_STANDIN_DISABLED_TILES", 0);
+    return (int)env_number("KELVRA_STANDIN_MGIR_RC", 0);
+}
+#endif
+
+#ifdef STANDIN_SSH
+int set_up_client_connection(void) { return 0; }
+int shut_down_ssh(void) { return 0; }
+int write_ssh(void) { return 0; }
+int read_ssh(void) { return 0; }
+int remove_host(void) { return 0; }
+int add_host(void) { return 0; }
+#endif
