@@ -27,9 +27,6 @@ class I2CDevice;
 
 extern "C" {
 
-/* in-band road of user-level handles (InfiniBand routes) */
-int qzcr_inband_open(mFile* mf, const char* name) KELVRA_WEAK;
-
 /* remote client */
 int remote_open(const char* name, mFile* mf, int i2c_addr_type) KELVRA_WEAK;
 int mclose_remote(mFile* mf) KELVRA_WEAK;
@@ -38,9 +35,6 @@ int remote_read(mFile* mf, char* reply, int size) KELVRA_WEAK;
 int remote_server_supports_read_devid(mFile* mf) KELVRA_WEAK;
 int remote_read_device_id(mFile* mf, unsigned int* device_id) KELVRA_WEAK;
 int remote_i2c_detect(mFile* mf, uint8_t* map) KELVRA_WEAK;
-
-/* in-band names */
-int is_valid_ib_device_name(const char* name) KELVRA_WEAK;
 
 /* InfiniBand devices */
 int get_ib_max_chunk_size(tov_core::Device* device) KELVRA_WEAK;

@@ -23,6 +23,7 @@
 #include "access/plugin_loader.h"
 #include "access/dl_ctx.h"
 #include "access/gearbox.h"
+#include "access/inband.h"
 #include "access/later_roads.h"
 #include "access/pyx_driver.h"
 #include "access/ul_context.h"
@@ -802,9 +803,6 @@ mFile* mopend_inner(const char* name_in, int t)
         } else if (contains(local, "iblid-") || contains(local, "ibdr-") || contains(local, "lid-") ||
                    contains(local, "zkl-")) {
             mf->remote_sock = -1;
-            if (is_valid_ib_device_name == nullptr) {
-                return fail_open(mf, EOPNOTSUPP);
-            }
             if (!is_valid_ib_device_name(local)) {
                 return fail_open(mf, EINVAL);
             }
