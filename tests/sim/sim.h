@@ -78,6 +78,10 @@ constexpr uint16_t kCmdifMailboxRead = 0x71;
 constexpr uint16_t kCmdifAccessRegister = 0x3B;
 constexpr uint8_t kCmdifOperationNotSupported = 2;
 
+// The switch's tunnel register to a gearbox beside it (install_mddt_gearbox).
+constexpr uint16_t kRegMddt = 0x9160;
+constexpr size_t kMddtRecordSize = 268;
+
 // Registers of the DPA.
 constexpr uint16_t kRegNicCapExt = 0xC011;
 constexpr uint16_t kRegNicDpaPerfCtrl = 0xC014;
@@ -411,6 +415,11 @@ struct State {
     std::map<uint16_t, RegisterEntry> registers;
     std::vector<DpaProcess> processes;
 
+    // A gearbox behind the switch: its CR bytes and every tunnel record that
+    // reached it (install_mddt_gearbox).
+    std::map<uint32_t, uint8_t> gearbox_cr;
+    std::vector<std::vector<uint8_t>> mddt_records;
+
     // I2C side.
     std::map<uint8_t, I2cTarget> i2c_targets;
     std::map<uint32_t, I2cPrimaryGateway> i2c_primaries;
@@ -426,6 +435,12 @@ struct State {
     // false when the process does not exist.
     bool apply_count_state(uint32_t process_id, uint8_t count_state);
 };
+
+// Puts a gearbox behind the function's MDDT register: CR records (kind 2)
+// read and write State::gearbox_cr, register records (kind 0) are answered
+// with status 0 and their payload unchanged, command records (kind 1) with
+// their data unchanged. Call it under the function's lock (with_state).
+void install_mddt_gearbox(State& s);
 
 // The host-visible result of one ICMD command run directly (remote front end).
 struct IcmdResult {
