@@ -27,26 +27,6 @@ class I2CDevice;
 
 extern "C" {
 
-/* in-band road of user-level handles (InfiniBand routes) */
-int qzcr_inband_open(mFile* mf, const char* name) KELVRA_WEAK;
-
-/* gearboxes */
-int mopen_gearbox(char* name, mFile* mf) KELVRA_WEAK;
-int config_gearbox_sw_mux(mFile* mf) KELVRA_WEAK;
-int is_gearbox_ober_switch_op(mFile* mf) KELVRA_WEAK;
-int gearbox_read_write_op(mFile* mf, unsigned int offset, uint32_t* data, int length, int op, int* status)
-    KELVRA_WEAK;
-int split_gb_read_write_op_to_chunks(mFile* mf, unsigned int offset, uint32_t* data, int length, int op,
-                                     int chunk_size) KELVRA_WEAK;
-
-/* I2C and SMBus primary gateways of PCI devices */
-int i2c_primary_read_cr(mFile* mf, uint32_t* value, unsigned int offset, int count) KELVRA_WEAK;
-int i2c_primary_write_cr(mFile* mf, uint32_t value, unsigned int offset, int count) KELVRA_WEAK;
-int smbus_primary_read(mFile* mf, uint8_t* bytes, unsigned int offset, int count) KELVRA_WEAK;
-int smbus_primary_write(mFile* mf, uint32_t value, unsigned int offset, int count) KELVRA_WEAK;
-
-/* in-band names */
-int is_valid_ib_device_name(const char* name) KELVRA_WEAK;
 
 /* InfiniBand devices */
 int get_ib_max_chunk_size(tov_core::Device* device) KELVRA_WEAK;
@@ -56,6 +36,11 @@ int qzusb_read(uint32_t address, uint32_t length, uint32_t* data, USBDevice* dev
 int qzusb_write(uint32_t address, uint32_t length, uint32_t* data, USBDevice* device) KELVRA_WEAK;
 void qzusb_set_i2c_address_width(uint32_t width, USBDevice* device) KELVRA_WEAK;
 void qzusb_update_slave_address(uint8_t address, USBDevice* device) KELVRA_WEAK;
+int qzusb_access_set_frequency(uint32_t frequency, USBDevice* device) KELVRA_WEAK;
+int qzusb_access_get_frequency(int* frequency, USBDevice* device) KELVRA_WEAK;
+int qzusb_detect(uint8_t* found, USBDevice* device) KELVRA_WEAK;
+int qzusb_get_version(uint32_t* major, uint32_t* minor, USBDevice* device) KELVRA_WEAK;
+int qzusb_get_serial_number(uint32_t* serial, USBDevice* device) KELVRA_WEAK;
 
 }  // extern "C"
 

@@ -22,6 +22,8 @@
 #include "access/icmd.h"
 #include "access/plugin_loader.h"
 #include "access/dl_ctx.h"
+#include "access/gearbox.h"
+#include "access/inband.h"
 #include "access/later_roads.h"
 #include "access/remote.h"
 #include "access/pyx_driver.h"
@@ -632,7 +634,7 @@ mFile* mopend_inner(const char* name_in, int t)
     if (mopen_planarized_aggregated_port(name, mf)) {
         return mf;
     }
-    if (mopen_gearbox != nullptr && mopen_gearbox(name, mf) != 0) {
+    if (mopen_gearbox(name, mf) != 0) {
         return fail_open(mf, 0);
     }
     mopen_retimer(name, mf);
@@ -799,9 +801,6 @@ mFile* mopend_inner(const char* name_in, int t)
         } else if (contains(local, "iblid-") || contains(local, "ibdr-") || contains(local, "lid-") ||
                    contains(local, "zkl-")) {
             mf->remote_sock = -1;
-            if (is_valid_ib_device_name == nullptr) {
-                return fail_open(mf, EOPNOTSUPP);
-            }
             if (!is_valid_ib_device_name(local)) {
                 return fail_open(mf, EINVAL);
             }
@@ -929,8 +928,8 @@ mFile* mopend(const char* name, int i2c_addr_type)
     try {
         mFile* mf = mopend_inner(name, i2c_addr_type);
         if (mf != nullptr && mf->gb_chip == 1 && (mf->gb_managed || mf->gb_is_mngr) && mf->gb_access == 1) {
-            if (config_gearbox_sw_mux == nullptr || config_gearbox_sw_mux(mf) != 0) {
-                int err = config_gearbox_sw_mux == nullptr ? EOPNOTSUPP : EIO;
+            if (config_gearbox_sw_mux(mf) != 0) {
+                int err = EIO;
                 mclose(mf);
                 errno = err;
                 return nullptr;

@@ -17,9 +17,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "access/inband.h"
 #include "access/access_internal.h"
 #include "access/cr_window.h"
 #include "access/icmd.h"
+#include "access/inband.h"
 #include "access/later_roads.h"
 #include "access/pyx_driver.h"
 #include "access/ul_context.h"
@@ -423,11 +425,8 @@ mFile* mopen_ul_int(const char* name, int mode)
             if (rc > 0) {
                 errno = EIO;
             }
-        } else if (qzcr_inband_open != nullptr) {
-            rc = qzcr_inband_open(mf, name);
         } else {
-            errno = EOPNOTSUPP;
-            rc = -1;
+            rc = qzcr_inband_open(mf, name);
         }
     } else {
         rc = open_configuration_file(mf, a, mode);
@@ -725,7 +724,7 @@ int maccess_reg_mad_ul(mFile* mf, uint8_t* data)
         char ib_name[128];
         snprintf(ib_name, sizeof ib_name, "ibdr-0,%.100s,1", found);
         char* copy = strdup(ib_name);
-        if (copy == nullptr || qzcr_inband_open == nullptr) {
+        if (copy == nullptr) {
             free(copy);
             errno = ENODEV;
             return ME_REG_ACCESS_UNKNOWN_ERROR;

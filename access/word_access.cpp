@@ -21,6 +21,8 @@
 #include "access/access_internal.h"
 #include "access/access_register.h"
 #include "access/dl_ctx.h"
+#include "access/gearbox.h"
+#include "access/i2c_gateways.h"
 #include "access/later_roads.h"
 #include "access/remote.h"
 #include "access/remote_internal.h"
@@ -106,7 +108,7 @@ int fail(int err)
 
 bool over_switch(mFile* mf)
 {
-    return is_gearbox_ober_switch_op != nullptr && is_gearbox_ober_switch_op(mf);
+    return is_gearbox_ober_switch_op(mf);
 }
 
 bool with_ul(mFile* mf)
@@ -1042,9 +1044,7 @@ int mread4_block(mFile* mf, unsigned int offset, uint32_t* data, int byte_len)
     }
     int chunk_size = get_chunk_size(mf);
     if (over_switch(mf)) {
-        return split_gb_read_write_op_to_chunks != nullptr
-                   ? split_gb_read_write_op_to_chunks(mf, offset, data, byte_len, 1, chunk_size)
-                   : fail(EOPNOTSUPP);
+        return split_gb_read_write_op_to_chunks(mf, offset, data, byte_len, 1, chunk_size);
     }
     if (with_ul(mf)) {
         return ul_read_block(mf, offset, data, byte_len);
@@ -1120,9 +1120,7 @@ int mwrite4_block(mFile* mf, unsigned int offset, uint32_t* data, int byte_len)
     }
     int chunk_size = get_chunk_size(mf);
     if (over_switch(mf)) {
-        return split_gb_read_write_op_to_chunks != nullptr
-                   ? split_gb_read_write_op_to_chunks(mf, offset, data, byte_len, 2, chunk_size)
-                   : fail(EOPNOTSUPP);
+        return split_gb_read_write_op_to_chunks(mf, offset, data, byte_len, 2, chunk_size);
     }
     if (with_ul(mf)) {
         return ul_write_block(mf, offset, data, byte_len);
@@ -1256,9 +1254,6 @@ int mread_i2cblock(mFile* mf, uint8_t i2c_secondary, uint8_t addr_width, unsigne
     if (pci_i2c_access_prevented(mf) && !is_livefish_device(mf) && getenv("FORCE_I2C") == nullptr) {
         return fail(EPERM);
     }
-    if (mf->use_smbus ? smbus_primary_read == nullptr : i2c_primary_read_cr == nullptr) {
-        return fail(EOPNOTSUPP);
-    }
     int step = mf->use_smbus ? 4 : 1;
     for (int i = 0; i < length; i += step) {
         int n = length - i < step ? length - i : step;
@@ -1317,9 +1312,6 @@ int mwrite_i2cblock(mFile* mf, uint8_t i2c_secondary, uint8_t addr_width, unsign
     }
     if (pci_i2c_access_prevented(mf) && !is_livefish_device(mf) && getenv("FORCE_I2C") == nullptr) {
         return fail(EPERM);
-    }
-    if (mf->use_smbus ? smbus_primary_write == nullptr : i2c_primary_write_cr == nullptr) {
-        return fail(EOPNOTSUPP);
     }
     int step = mf->use_smbus ? 4 : 1;
     for (int i = 0; i < length; i += step) {

@@ -78,6 +78,10 @@ constexpr uint16_t kCmdifMailboxRead = 0x71;
 constexpr uint16_t kCmdifAccessRegister = 0x3B;
 constexpr uint8_t kCmdifOperationNotSupported = 2;
 
+// The switch's tunnel register to a gearbox beside it (install_mddt_gearbox).
+constexpr uint16_t kRegMddt = 0x9160;
+constexpr size_t kMddtRecordSize = 268;
+
 // Registers of the DPA.
 constexpr uint16_t kRegNicCapExt = 0xC011;
 constexpr uint16_t kRegNicDpaPerfCtrl = 0xC014;
@@ -151,6 +155,25 @@ struct CrMailboxSpec {
     uint32_t static_cfg_not_done_offset = 0;
 };
 
+// One device on the I2C bus behind the adapter's primary gateways. Bytes a
+// transaction writes first set the target's register pointer (addr_width of
+// them, most significant first); later written bytes store at the pointer,
+// read bytes come from it, and the pointer advances past each byte (wrapping
+// at the end of memory). A stop ends the transaction; the pointer stays.
+struct I2cTargetSpec {
+    unsigned addr_width = 1;  // register-address bytes the target takes, 0-4
+    std::vector<uint8_t> memory = std::vector<uint8_t>(256);
+};
+
+// The adapter's I2C side: where its gateways sit in CR space and what answers
+// on the bus. Empty by default: no gateway is modelled and those CR words are
+// plain storage.
+struct I2cSpec {
+    std::vector<uint32_t> primary_gateways;  // CR addresses G of I2C primary gateways
+    std::vector<uint32_t> smbus_gateways;    // CR addresses S of SMBus primary gateways
+    std::map<uint8_t, I2cTargetSpec> targets;  // by 7-bit secondary address
+};
+
 struct FunctionSpec {
     std::string address = "0000:03:00.0";  // domain:bus:device.function
     uint16_t vendor_id = 0x15B3;
@@ -182,6 +205,7 @@ struct FunctionSpec {
     std::vector<uint8_t> vpd;  // empty: no vpd file
 
     DpaSpec dpa;
+    I2cSpec i2c;
 };
 
 struct HostSpec {
@@ -258,12 +282,30 @@ struct Knobs {
     // DPA: ticks added to counting threads by every access-register request.
     unsigned ticks_per_register_access = 1;
     DumpKnobs dump;
+    // I2C and SMBus gateways: status reads that still show busy after a
+    // command (-1: busy for ever), and refusals (not acknowledged) a target
+    // answers before it acknowledges again.
+    int i2c_busy_delay = 0;
+    int smbus_busy_delay = 0;
+    std::map<uint8_t, unsigned> i2c_nacks;
 };
 
 struct RegisterAccess {
     uint16_t register_id;
     uint8_t method;
     uint8_t status;
+};
+
+// One step on the I2C bus as a gateway carried it.
+struct I2cEvent {
+    enum Kind { kWrite, kRead, kStop, kSmbusWrite, kSmbusRead, kSmbusWriteRead };
+    Kind kind;
+    uint32_t gateway;  // CR address of the gateway
+    uint8_t secondary;
+    std::vector<uint8_t> written;  // bytes that went to the target
+    std::vector<uint8_t> read;     // bytes that came back
+    bool acked;
+    bool locked;  // SMBus: the lock bit was held during the transaction
 };
 
 struct Stats {
@@ -276,6 +318,29 @@ struct Stats {
     unsigned long config_reads = 0;
     unsigned long config_writes = 0;
     std::vector<RegisterAccess> register_log;
+    std::vector<I2cEvent> i2c_log;
+};
+
+// Device side of the gateways (see sim_i2c.cpp).
+struct I2cTarget {
+    I2cTargetSpec spec;
+    uint32_t pointer = 0;
+    unsigned addr_received = 0;  // address bytes seen in this transaction
+    uint32_t addr_acc = 0;
+};
+struct I2cPrimaryGateway {
+    uint32_t status = 0;  // bits 31-29 busy (the command) until done, 18-16 phase status
+    uint32_t pending = 0;  // status once the busy reads are over
+    int countdown = 0;
+    uint32_t data = 0;
+    uint32_t enable = 0;  // bit 22: the gateway takes commands
+};
+struct SmbusGateway {
+    uint32_t command = 0;  // last word written at S + 0 (bit 31: lock)
+    int countdown = 0;     // status reads left showing busy
+    uint32_t data[3] = {0, 0, 0};
+    uint32_t read_data = 0;
+    uint32_t ack = 0;  // bit 1: not acknowledged
 };
 
 // A hardware semaphore word. A read of a free word takes it and answers 0
@@ -350,6 +415,16 @@ struct State {
     std::map<uint16_t, RegisterEntry> registers;
     std::vector<DpaProcess> processes;
 
+    // A gearbox behind the switch: its CR bytes and every tunnel record that
+    // reached it (install_mddt_gearbox).
+    std::map<uint32_t, uint8_t> gearbox_cr;
+    std::vector<std::vector<uint8_t>> mddt_records;
+
+    // I2C side.
+    std::map<uint8_t, I2cTarget> i2c_targets;
+    std::map<uint32_t, I2cPrimaryGateway> i2c_primaries;
+    std::map<uint32_t, SmbusGateway> smbus_gateways;
+
     Knobs knobs;
     Stats stats;
 
@@ -360,6 +435,12 @@ struct State {
     // false when the process does not exist.
     bool apply_count_state(uint32_t process_id, uint8_t count_state);
 };
+
+// Puts a gearbox behind the function's MDDT register: CR records (kind 2)
+// read and write State::gearbox_cr, register records (kind 0) are answered
+// with status 0 and their payload unchanged, command records (kind 1) with
+// their data unchanged. Call it under the function's lock (with_state).
+void install_mddt_gearbox(State& s);
 
 // The host-visible result of one ICMD command run directly (remote front end).
 struct IcmdResult {

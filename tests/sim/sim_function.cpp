@@ -5,6 +5,7 @@
 #include "tests/sim/sim.h"
 
 #include "tests/sim/sim_bits.h"
+#include "tests/sim/sim_i2c.h"
 #include "tests/sim/sim_registers.h"
 
 #include <errno.h>
@@ -243,6 +244,10 @@ uint32_t cr_read(State& s, uint32_t address)
     if (address == hw_id_address(s.spec)) {
         return s.spec.hw_id | (uint32_t)(s.spec.hw_rev & 0xF) << 16;
     }
+    uint32_t gateway_word = 0;
+    if (i2c_cr_read(s, address, &gateway_word)) {
+        return gateway_word;
+    }
     if (s.spec.cr_mailbox) {
         const CrMailboxSpec& m = *s.spec.cr_mailbox;
         IcmdPort port = cr_icmd_port(m);
@@ -285,6 +290,9 @@ uint32_t cr_read(State& s, uint32_t address)
 void cr_write(State& s, uint32_t address, uint32_t value)
 {
     if (address == hw_id_address(s.spec)) {
+        return;
+    }
+    if (i2c_cr_write(s, address, value)) {
         return;
     }
     if (s.spec.cr_mailbox) {
@@ -563,6 +571,7 @@ Function::Function(const FunctionSpec& spec) : spec_(spec)
     state_.spec = spec;
     build_config(state_);
     install_default_registers(state_);
+    i2c_init(state_);
     for (const DpaProcessSpec& p : spec.dpa.processes) {
         DpaProcess proc;
         proc.id = p.id;

@@ -185,6 +185,73 @@ DpaSpec parse_dpa(const Json::Value& j)
     return dpa;
 }
 
+std::vector<uint8_t> hex_bytes(const std::string& hex, const char* key)
+{
+    if (hex.size() % 2) {
+        throw std::invalid_argument(std::string(key) + ": hexadecimal bytes expected");
+    }
+    std::vector<uint8_t> out;
+    for (size_t i = 0; i < hex.size(); i += 2) {
+        out.push_back((uint8_t)number(Json::Value("0x" + hex.substr(i, 2)), key));
+    }
+    return out;
+}
+
+std::vector<uint32_t> addresses(const Json::Value& obj, const char* key)
+{
+    std::vector<uint32_t> out;
+    if (!obj.isMember(key)) {
+        return out;
+    }
+    if (!obj[key].isArray()) {
+        throw std::invalid_argument(std::string("not an array: ") + key);
+    }
+    for (const Json::Value& v : obj[key]) {
+        uint64_t n = number(v, key);
+        if (n > 0xFFFFFFFFu) {
+            throw std::invalid_argument(std::string("out of range: ") + key);
+        }
+        out.push_back((uint32_t)n);
+    }
+    return out;
+}
+
+I2cSpec parse_i2c(const Json::Value& j)
+{
+    object(j, "i2c");
+    I2cSpec i2c;
+    i2c.primary_gateways = addresses(j, "primary_gateways");
+    i2c.smbus_gateways = addresses(j, "smbus_gateways");
+    if (j.isMember("targets")) {
+        if (!j["targets"].isArray()) {
+            throw std::invalid_argument("not an array: targets");
+        }
+        for (const Json::Value& t : j["targets"]) {
+            object(t, "target");
+            uint8_t address = 0;
+            if (!t.isMember("address")) {
+                throw std::invalid_argument("target without address");
+            }
+            take(t, "address", address);
+            if (address > 0x7F) {
+                throw std::invalid_argument("out of range: address");
+            }
+            I2cTargetSpec spec;
+            take(t, "addr_width", spec.addr_width);
+            if (spec.addr_width > 4) {
+                throw std::invalid_argument("out of range: addr_width");
+            }
+            if (t.isMember("memory")) {
+                std::string hex;
+                take(t, "memory", hex);
+                spec.memory = hex_bytes(hex, "memory");
+            }
+            i2c.targets[address] = spec;
+        }
+    }
+    return i2c;
+}
+
 FunctionSpec parse_function(const Json::Value& j)
 {
     object(j, "function");
@@ -243,13 +310,10 @@ FunctionSpec parse_function(const Json::Value& j)
     if (j.isMember("vpd")) {
         std::string hex;
         take(j, "vpd", hex);
-        if (hex.size() % 2) {
-            throw std::invalid_argument("vpd: hexadecimal bytes expected");
-        }
-        f.vpd.clear();
-        for (size_t i = 0; i < hex.size(); i += 2) {
-            f.vpd.push_back((uint8_t)number(Json::Value("0x" + hex.substr(i, 2)), "vpd"));
-        }
+        f.vpd = hex_bytes(hex, "vpd");
+    }
+    if (j.isMember("i2c")) {
+        f.i2c = parse_i2c(j["i2c"]);
     }
     f.dpa.processes.clear();
     if (j.isMember("dpa")) {

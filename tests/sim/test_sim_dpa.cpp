@@ -340,6 +340,26 @@ TEST(SimHostSpec, JsonDescription)
     EXPECT_EQ(host.virtual_functions("0000:07:00.0"), std::vector<std::string>{"0000:07:00.2"});
 }
 
+TEST(SimHostSpec, JsonI2cSide)
+{
+    HostSpec h = host_from_json(R"({"functions": [{"i2c": {"primary_gateways": ["0xf0180"],
+        "smbus_gateways": [1000], "targets": [{"address": "0x50", "addr_width": 2, "memory": "a0a1"},
+                                              {"address": 72}]}}]})");
+    const I2cSpec& i2c = h.functions[0].i2c;
+    EXPECT_EQ(i2c.primary_gateways, std::vector<uint32_t>{0xF0180});
+    EXPECT_EQ(i2c.smbus_gateways, std::vector<uint32_t>{1000});
+    ASSERT_EQ(i2c.targets.size(), 2u);
+    EXPECT_EQ(i2c.targets.at(0x50).addr_width, 2u);
+    EXPECT_EQ(i2c.targets.at(0x50).memory, (std::vector<uint8_t>{0xA0, 0xA1}));
+    EXPECT_EQ(i2c.targets.at(72).memory.size(), 256u);
+    for (const char* bad : {R"({"functions": [{"i2c": {"targets": [{"address": 128}]}}]})",
+                            R"({"functions": [{"i2c": {"targets": [{"addr_width": 1}]}}]})",
+                            R"({"functions": [{"i2c": {"targets": [{"address": 1, "addr_width": 5}]}}]})",
+                            R"({"functions": [{"i2c": {"primary_gateways": "0x10"}}]})"}) {
+        EXPECT_THROW(host_from_json(bad), std::invalid_argument) << bad;
+    }
+}
+
 TEST(SimHostSpec, BadDescriptionsAreRefused)
 {
     for (const char* text : {"", "[]", "{}", R"({"functions": []})", R"({"functions": [{"address": "x"}]})",

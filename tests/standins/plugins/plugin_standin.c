@@ -96,10 +96,19 @@ int cdb_maccess_reg(mFile* mf, uint16_t reg_id, int method, void* data, uint32_t
 #endif
 
 #ifdef STANDIN_REG_ACCESS
+/* The MDDT register function: the tunnel record goes to the switch as the
+ * payload of register 0x9160 over the handle's own register road (the
+ * program that loads this library exports maccess_reg). */
+#define STANDIN_MDDT_ID 0x9160
+#define STANDIN_MDDT_SIZE 268
 int reg_access_mddt(mFile* mf, int method, void* mddt)
 {
-    (void)mf; (void)method; (void)mddt;
-    return 0;
+    if (method != ACCESS_METHOD_GET && method != ACCESS_METHOD_SET) {
+        return ME_REG_ACCESS_BAD_METHOD;
+    }
+    int status = 0;
+    return maccess_reg(mf, STANDIN_MDDT_ID, method, mddt, STANDIN_MDDT_SIZE, STANDIN_MDDT_SIZE, STANDIN_MDDT_SIZE,
+                       &status);
 }
 
 int reg_access_mgir(mFile* mf, int method, mgir_tiles_record* mgir)
