@@ -867,8 +867,10 @@ try {
             request += " 0x";
             append_hex(request, buffer + done, chunk);
         }
+        // A write's reply only acknowledges: the caller's data is never
+        // overwritten by what the server sends back.
         if (!exchange(mf, request.c_str(), reply.data(), kCableReply) || reply[0] != 'O' ||
-            !parse_hex_data(reply.data(), buffer + done, chunk)) {
+            (!write && !parse_hex_data(reply.data(), buffer + done, chunk))) {
             errno = EIO;
             return 6;
         }
@@ -910,6 +912,9 @@ int dozudov_remote_operation_server_side(mFile* mf, uint32_t offset, uint32_t le
     return -1;
 }
 
+// Replies of one relayed command at most; output lines beyond are not awaited.
+static const int kRelayMaxReplies = 65536;
+
 int qrvcables_remote_operation_client_side(mFile* mf, const char* text, char cmd, char letter, const char* extra)
 try {
     if (mf == nullptr || text == nullptr) {
@@ -928,15 +933,22 @@ try {
     if (remote_write(mf, request.c_str()) < 0) {
         return 0;
     }
+    // The server streams the command's output until "Finished". A failed
+    // read, or a server that never finishes, ends the relay as a failure.
     char reply[kRelayReply];
-    while (remote_read(mf, reply, sizeof reply) > 0) {
+    int rc = -1;
+    for (int count = 0; count < kRelayMaxReplies; count++) {
+        if (remote_read(mf, reply, sizeof reply) <= 0) {
+            break;
+        }
         if (strstr(reply, "Finished") != nullptr) {
+            rc = 0;
             break;
         }
         printf("%s", reply);
     }
     fflush(stdout);
-    return 0;
+    return rc;
 } catch (...) {
     return 0;
 }

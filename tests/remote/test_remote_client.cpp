@@ -747,6 +747,50 @@ TEST_F(RemoteTest, CableReplyThatIsNotOkOrMalformedIsEio)
     EXPECT_EQ(errno, EIO);
 }
 
+TEST_F(RemoteTest, CableWriteNeverOverwritesTheCallersBytes)
+{
+    Fault f(RequestKind::kCableWrite, FaultAction::kReplace);
+    f.text = "O 0xdeadbe";  // an acknowledgement that also carries bytes
+    f.times = 1;
+    serve("1.6");
+    server_->add_fault(f);
+    ASSERT_NE(open(), nullptr);
+    uint8_t bytes[3] = {0x0A, 0xB0, 0xFF};
+    EXPECT_EQ(dozudov_remote_operation_client_side(mf_, 0x40, 3, bytes, 1), 0);
+    EXPECT_EQ(bytes[0], 0x0A);
+    EXPECT_EQ(bytes[1], 0xB0);
+    EXPECT_EQ(bytes[2], 0xFF);
+}
+
+// A relay whose server stops before "Finished" (the stream ends, or it
+// never finishes within the wait bound) is a failure, not a success.
+TEST_F(RemoteTest, CommandRelayFailsWhenTheServerStopsBeforeFinished)
+{
+    kelvra_remote::reply_timeout_ms = 400;
+    struct {
+        const char* label;
+        bool close_after;
+    } cases[] = {{"closed", true}, {"silent", false}};
+    for (const auto& c : cases) {
+        Fault f(RequestKind::kRelay, FaultAction::kReplace);
+        f.text = "partial output\n";
+        f.close_after = c.close_after;
+        f.times = 1;
+        serve("1.6");
+        server_->add_fault(f);
+        ASSERT_NE(open(), nullptr) << c.label;
+        ::testing::internal::CaptureStdout();
+        Clock::time_point start = Clock::now();
+        EXPECT_EQ(qrvcables_remote_operation_client_side(mf_, "cable0", 'c', 'r', "0"), -1) << c.label;
+        long ms = elapsed_ms(start);
+        std::string out = ::testing::internal::GetCapturedStdout();
+        EXPECT_EQ(out, "partial output\n") << c.label;
+        EXPECT_LT(ms, 5000) << c.label;
+        mclose(mf_);
+        mf_ = nullptr;
+    }
+}
+
 TEST_F(RemoteTest, CommandRelayPrintsRepliesUpToFinished)
 {
     serve("1.6");
