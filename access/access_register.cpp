@@ -6,6 +6,7 @@
  * (operation TLV, optional string TLV, register TLV, payload) on the ICMD or
  * tools_cmdif mailbox.
  */
+#include "access/debug_trace.h"
 #include "access/access_register.h"
 
 #include <errno.h>
@@ -52,22 +53,9 @@ const uint16_t kTileMapHwId = 0x254;
 const uint32_t kTileFirstAddr = 0x2000000;
 const uint32_t kTileSize = 0x200000;
 
-bool debug_on()
-{
-    return getenv("TOV_DEBUG") != nullptr;
-}
+using access_trace::debug_on;
 
-void debug(const char* format, ...) __attribute__((format(printf, 1, 2)));
-void debug(const char* format, ...)
-{
-    if (!debug_on()) {
-        return;
-    }
-    va_list ap;
-    va_start(ap, format);
-    vfprintf(stderr, format, ap);
-    va_end(ap);
-}
+using access_trace::debug;
 
 bool is_ib(const mFile* mf)
 {

@@ -8,6 +8,7 @@
  * One command holds the semaphore across the whole write, poll and read, and
  * every wait here has a bound.
  */
+#include "access/debug_trace.h"
 #include "access/icmd.h"
 
 #include <errno.h>
@@ -63,22 +64,9 @@ const uint32_t kGearboxBusyBit = 31;
 const uint32_t kMadSemaphoreA = 0xE250C;
 const uint32_t kMadSemaphoreB = 0xE27F8;
 
-bool debug_on()
-{
-    return getenv("TOV_DEBUG") != nullptr;
-}
+using access_trace::debug_on;
 
-void debug(const char* format, ...) __attribute__((format(printf, 1, 2)));
-void debug(const char* format, ...)
-{
-    if (!debug_on()) {
-        return;
-    }
-    va_list ap;
-    va_start(ap, format);
-    vfprintf(stderr, format, ap);
-    va_end(ap);
-}
+using access_trace::debug;
 
 void sleep_ms(unsigned ms)
 {

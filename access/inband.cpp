@@ -5,6 +5,7 @@
  * InfiniBand bridge functions (SMPs, reset), which come with the InfiniBand
  * layer and are referenced weakly until it is linked in.
  */
+#include "access/debug_trace.h"
 #include "access/inband.h"
 
 #include <errno.h>
@@ -27,10 +28,7 @@ int reset_ib_device(tov_core::Device* device) KELVRA_WEAK;
 
 namespace {
 
-bool debug_on()
-{
-    return getenv("TOV_DEBUG") != nullptr;
-}
+using access_trace::debug_on;
 
 // A number (base from its prefix) at p, followed by one of the enders or the
 // end of the text.

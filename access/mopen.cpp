@@ -17,6 +17,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "access/debug_trace.h"
 #include "access/access_internal.h"
 #include "access/access_register.h"
 #include "access/icmd.h"
@@ -40,10 +41,7 @@ const uint16_t kSupportedIds[] = {0x1F5, 0x1FF, 0x1F7, 0x247, 0x249, 0x209, 0x20
                                   0x80,  0x282, 0xCAFE, 0x250, 0x254, 0x252, 0x253, 0x256, 0x259, 0x2900, 0x82};
 const uint32_t kSecureDebugIds[] = {0x218, 0x21E, 0x257, 0x25B, 0x21C, 0x220, 0x254, 0x282};
 
-bool debug_on()
-{
-    return getenv("TOV_DEBUG") != nullptr;
-}
+using access_trace::debug_on;
 
 bool contains(const char* s, const char* part)
 {

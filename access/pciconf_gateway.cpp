@@ -17,6 +17,7 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include "access/debug_trace.h"
 #include "access/access_internal.h"
 #include "access/cr_window.h"
 #include "access/ul_context.h"
@@ -100,10 +101,7 @@ bool locked_read_bytes(mFile* mf, unsigned offset, uint8_t* buf, size_t len)
     return n == (ssize_t)len;
 }
 
-bool debug_on()
-{
-    return getenv("TOV_DEBUG") != nullptr;
-}
+using access_trace::debug_on;
 
 void use_vsec_table(ul_context* ctx)
 {

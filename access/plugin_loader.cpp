@@ -5,6 +5,7 @@
  * whole list of entry points into a dl_ctx. One missing entry point fails
  * the load and leaves nothing open.
  */
+#include "access/debug_trace.h"
 #include "access/plugin_loader.h"
 
 #include <dlfcn.h>
@@ -74,10 +75,7 @@ bool kind_of(unsigned index, Kind* kind)
     }
 }
 
-bool debug_on()
-{
-    return getenv("TOV_DEBUG") != nullptr;
-}
+using access_trace::debug_on;
 
 // The library file of a kind; false when no usable path can be made.
 bool library_path(const Kind& kind, char* path, const char** shown)

@@ -13,6 +13,7 @@
  *   a server that stalls, or ends a reply early, loses its connection, and
  *   every later request of the handle fails at once.
  */
+#include "access/debug_trace.h"
 #include "access/remote.h"
 
 #include <ctype.h>
@@ -91,10 +92,7 @@ constexpr size_t kSshScratch = 8192;
 // connection is given up.
 constexpr size_t kDrainCap = 64 * 1024;
 
-bool debug_on()
-{
-    return getenv("TOV_DEBUG") != nullptr;
-}
+using access_trace::debug_on;
 
 void debug(const char* format, ...) __attribute__((format(printf, 1, 2)));
 void debug(const char* format, ...)

@@ -18,6 +18,7 @@
 
 #include <string>
 
+#include "access/debug_trace.h"
 #include "access/access_internal.h"
 #include "access/access_register.h"
 #include "access/dl_ctx.h"
@@ -42,22 +43,9 @@ const int kI2cBlockMax = 64;
 // probing, then 1 (blocks work) or 0 (word-sized chunks only).
 int block_access_probe = -1;
 
-bool debug_on()
-{
-    return getenv("TOV_DEBUG") != nullptr;
-}
+using access_trace::debug_on;
 
-void debug(const char* format, ...) __attribute__((format(printf, 1, 2)));
-void debug(const char* format, ...)
-{
-    if (!debug_on()) {
-        return;
-    }
-    va_list ap;
-    va_start(ap, format);
-    vfprintf(stderr, format, ap);
-    va_end(ap);
-}
+using access_trace::debug;
 
 uint32_t swap32(uint32_t v)
 {
