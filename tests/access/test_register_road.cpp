@@ -81,7 +81,7 @@ FunctionSpec cmdif_spec()
 class RegisterRoad : public ::testing::Test {
 protected:
     // A driver host whose configuration node reaches a simulated function;
-    // the vendor capability as the driver reports it follows the spec.
+    // the vendor capability as the driver reports it follows the FunctionSpec.
     void start(const FunctionSpec& spec, uint64_t mem_props_addr = 0)
     {
         TearDown();

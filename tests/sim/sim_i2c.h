@@ -11,7 +11,7 @@
 
 namespace kelvra_sim {
 
-// Builds the targets and gateways of the spec.
+// Builds the targets and gateways of the function description (FunctionSpec).
 void i2c_init(State& s);
 // A gateway word: true and the value; false for any other address.
 bool i2c_cr_read(State& s, uint32_t address, uint32_t* value);
