@@ -36,7 +36,10 @@ bool parse_number(const std::string& text, unsigned long long max, unsigned long
     return true;
 }
 
-bool write_all(int fd, const char* data, size_t len)
+
+}  // namespace
+
+bool control_write_all(int fd, const char* data, size_t len)
 {
     while (len > 0) {
         ssize_t n = send(fd, data, len, MSG_NOSIGNAL);
@@ -54,7 +57,7 @@ bool write_all(int fd, const char* data, size_t len)
 
 // Reads one line of at most kMaxRequest bytes; false on time-out, error,
 // overlong or unterminated input.
-bool read_line(int fd, std::string& line)
+bool control_read_line(int fd, std::string& line)
 {
     line.clear();
     while (line.size() < kMaxRequest) {
@@ -77,8 +80,6 @@ bool read_line(int fd, std::string& line)
     }
     return false;
 }
-
-}  // namespace
 
 std::string control_reply(Host& host, const std::string& line)
 {
@@ -134,8 +135,8 @@ struct ControlServer::Impl {
                 continue;
             }
             std::string line;
-            std::string reply = read_line(fd, line) ? control_reply(host, line) : "ERR malformed request\n";
-            write_all(fd, reply.data(), reply.size());
+            std::string reply = control_read_line(fd, line) ? control_reply(host, line) : "ERR malformed request\n";
+            control_write_all(fd, reply.data(), reply.size());
             close(fd);
         }
     }

@@ -37,6 +37,12 @@ private:
     std::unique_ptr<Impl> impl_;
 };
 
+// One request line of at most 512 bytes, read within 5 s; false on time-out,
+// error, overlong or unterminated input. Shared with the tests' own servers.
+bool control_read_line(int fd, std::string& line);
+// Sends all of data (no SIGPIPE); false when the peer went away.
+bool control_write_all(int fd, const char* data, size_t len);
+
 // Answers one request line (exposed for tests): the whole reply.
 std::string control_reply(Host& host, const std::string& line);
 

@@ -11,51 +11,11 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "tests/sim/sim_control.h"
+
 namespace kelvra_test {
 
 namespace {
-
-constexpr size_t kMaxLine = 512;
-constexpr int kTimeoutMs = 5000;
-
-bool read_line(int fd, std::string& line)
-{
-    line.clear();
-    while (line.size() < kMaxLine) {
-        struct pollfd p = {fd, POLLIN, 0};
-        if (poll(&p, 1, kTimeoutMs) <= 0) {
-            return false;
-        }
-        char c;
-        ssize_t n = read(fd, &c, 1);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            return false;
-        }
-        if (c == '\n') {
-            return true;
-        }
-        line.push_back(c);
-    }
-    return false;
-}
-
-void write_all(int fd, const std::string& data)
-{
-    size_t done = 0;
-    while (done < data.size()) {
-        ssize_t n = send(fd, data.data() + done, data.size() - done, MSG_NOSIGNAL);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            return;
-        }
-        done += (size_t)n;
-    }
-}
 
 DumpRequest parse(const std::string& line)
 {
@@ -123,7 +83,7 @@ void DumpServer::serve()
         }
         std::string line;
         std::string reply = err("malformed request");
-        if (read_line(fd, line)) {
+        if (kelvra_sim::control_read_line(fd, line)) {
             DumpRequest request = parse(line);
             {
                 std::lock_guard<std::mutex> lock(mutex_);
@@ -131,7 +91,7 @@ void DumpServer::serve()
             }
             reply = answer_(request, line);
         }
-        write_all(fd, reply);
+        kelvra_sim::control_write_all(fd, reply.data(), reply.size());
         close(fd);
     }
 }
