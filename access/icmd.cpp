@@ -648,6 +648,28 @@ bool bad_request(const mFile* mf, const void* data, int write_size, int read_siz
            (data == nullptr && (write_size > 0 || read_size > 0));
 }
 
+// Runs one command on a ready interface, holding the ICMD semaphore across
+// the whole write, poll and read (the enhanced mode runs without it).
+template <typename Command>
+int with_interface(mFile* mf, bool enhanced, Command command)
+{
+    int rc = icmd_is_cmd_ifc_ready(mf, enhanced);
+    if (rc != ME_OK) {
+        return rc;
+    }
+    if (!enhanced) {
+        rc = icmd_take_semaphore(mf);
+        if (rc != ME_OK) {
+            return rc;
+        }
+    }
+    rc = command();
+    if (!enhanced) {
+        icmd_clear_semaphore(mf);
+    }
+    return rc;
+}
+
 int icmd_send_command_com(mFile* mf, int opcode, void* data, int write_size, int read_size, int skip_write,
                           bool enhanced)
 {
@@ -662,21 +684,9 @@ int icmd_send_command_com(mFile* mf, int opcode, void* data, int write_size, int
     if (rc != ME_OK) {
         return rc;
     }
-    rc = icmd_is_cmd_ifc_ready(mf, enhanced);
-    if (rc != ME_OK) {
-        return rc;
-    }
-    if (!enhanced) {
-        rc = icmd_take_semaphore(mf);
-        if (rc != ME_OK) {
-            return rc;
-        }
-    }
-    rc = run_command(mf, opcode, static_cast<uint8_t*>(data), write_size, read_size, skip_write, enhanced);
-    if (!enhanced) {
-        icmd_clear_semaphore(mf);
-    }
-    return rc;
+    return with_interface(mf, enhanced, [&] {
+        return run_command(mf, opcode, static_cast<uint8_t*>(data), write_size, read_size, skip_write, enhanced);
+    });
 }
 
 int gbox_command(mFile* mf, uint8_t* data, int write_size, int read_size)
@@ -736,21 +746,8 @@ int icmd_send_gbox_command_com(mFile* mf, void* data, int write_size, int read_s
     if (write_size < 4 || write_size % 4 != 0) {
         return ME_BAD_PARAMS;
     }
-    rc = icmd_is_cmd_ifc_ready(mf, enhanced);
-    if (rc != ME_OK) {
-        return rc;
-    }
-    if (!enhanced) {
-        rc = icmd_take_semaphore(mf);
-        if (rc != ME_OK) {
-            return rc;
-        }
-    }
-    rc = gbox_command(mf, static_cast<uint8_t*>(data), write_size, read_size);
-    if (!enhanced) {
-        icmd_clear_semaphore(mf);
-    }
-    return rc;
+    return with_interface(mf, enhanced,
+                          [&] { return gbox_command(mf, static_cast<uint8_t*>(data), write_size, read_size); });
 }
 
 bool gearbox_over_usb(const mFile* mf)
