@@ -37,6 +37,8 @@ BAD = [
     ("selector_member", INNER + "union t_u 4 packs m\n  m 0x00/32 nested t_inner\nlayout t_x 8\n  s 0x00.3:0\n  d 0x04/32 select s t_u 1=q\n", 8, "chooses 'q', which is not a member of 't_u'"),
     ("selector_value", INNER + "union t_u 4 packs m\n  m 0x00/32 nested t_inner\nlayout t_x 8\n  s 0x00.3:0\n  d 0x04/32 select s t_u 16=m\n", 8, "selector value 0x10"),
     ("select_not_union", INNER + "layout t_x 8\n  s 0x00.3:0\n  d 0x04/32 select s t_inner 1=a\n", 6, "which is not a union"),
+    ("unlimited_args", "layout t_x 8\n  a 0x04/32 unlimited t_inner\n", 3, "unlimited array 'a' takes no arguments"),
+    ("unlimited_count", "layout t_x 8\n  a 0x04/32 unlimited [2]\n", 3, "unlimited array 'a' takes no arguments"),
     ("prefix", "layout x_y 4\n", 2, "does not carry the family prefix 't_'"),
     ("cycle", "layout t_a 4\n  b 0x00/32 nested t_b\nlayout t_b 4\n  a 0x00/32 nested t_a\n", 2, "contains itself"),
     ("bad_place", "layout t_x 4\n  a 0x00:31:0\n", 3, "place '0x00:31:0' is none of"),

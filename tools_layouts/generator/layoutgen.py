@@ -91,7 +91,7 @@ class Field:
         self.member = name + "_" if name in RESERVED_NAMES else name
         self.addr = addr  # bit address of the field, or of element 0
         self.width = width  # width of the field, or of one element
-        self.kind = "uint"  # uint, enum, text, nested, select, varray
+        self.kind = "uint"  # uint, enum, text, nested, select, varray, unlimited
         self.count = None  # element count of an array, None for one item
         self.enums = []  # (value, name) pairs
         self.layout = None  # nested / select: name of the layout
@@ -214,6 +214,10 @@ def parse_field(tokens, where):
             raise DataError(where, "variable-length array '%s' needs LENGTH_FIELD/DIVISOR" % name)
         field.length = m.group(1)
         field.divisor = int(m.group(2))
+    elif kind == "unlimited":
+        field.kind = "unlimited"
+        if args or field.count is not None:
+            raise DataError(where, "unlimited array '%s' takes no arguments and no [COUNT]" % name)
     else:
         raise DataError(where, "field '%s' has unknown kind '%s'" % (name, kind))
     return field
@@ -467,6 +471,8 @@ def start_position(addr, width):
 
 
 def member_declaration(family, field):
+    if field.kind == "unlimited":
+        return None
     if field.kind in ("uint", "enum"):
         decl = "%s %s" % (ctype(field.width), field.member)
     elif field.kind == "text":
@@ -491,10 +497,10 @@ def emit_header(family, stem, source_name):
     for layout in definition_order(family):
         out.append("/* %s: %d bytes */" % (layout.name, layout.size))
         out.append("%s {" % record_type(family, layout.name))
-        if not layout.fields:
+        members = [d for d in (member_declaration(family, f) for f in layout.fields) if d is not None]
+        if not members:
             out.append("\tuint8_t empty_record_placeholder;")
-        for field in layout.fields:
-            out.append(member_declaration(family, field))
+        out.extend(members)
         out.append("};\n")
     for layout in family.order:
         t = record_type(family, layout.name)
@@ -628,6 +634,9 @@ def emit_print_field(family, layout, field):
             lines.append('\tfprintf(fd, "%s_%%03d:\\n", i);' % field.name)
             lines.append("\t%s_print(&(%s[i]), fd, indent_level + 1);" % (field.layout, m))
             lines.append("}")
+    elif field.kind == "unlimited":
+        lines.append(indent)
+        lines.append('fprintf(fd, "unlimited array subnode: (%s)\\n");' % field.name)
     elif field.kind == "select":
         union = family.layouts[field.layout]
         selector = layout.field(field.selector)
@@ -682,7 +691,7 @@ def emit_source(family, stem, subdir, source_name):
                 member = layout.field(layout.packs)
                 body.append("%s_%s(&(ptr_struct->%s), ptr_buff);" % (member.layout, direction, member.member))
             else:
-                if not layout.fields:
+                if all(f.kind == "unlimited" for f in layout.fields):
                     body.append("(void)ptr_struct;\n(void)ptr_buff;")
                 for field in layout.fields:
                     body.extend(emit_move(family, layout, field, direction))
@@ -703,7 +712,7 @@ def emit_source(family, stem, subdir, source_name):
                 body.append('fprintf(fd, "%s:\\n");' % member.name)
                 body.append("%s_print(&(ptr_struct->%s), fd, indent_level + 1);" % (member.layout, member.member))
         else:
-            if not layout.fields:
+            if all(f.kind == "unlimited" for f in layout.fields):
                 body.append("(void)ptr_struct;")
             for field in layout.fields:
                 body.extend(emit_print_field(family, layout, field))
