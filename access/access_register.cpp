@@ -78,7 +78,7 @@ bool gearbox_over_usb(const mFile* mf)
 }
 
 typedef int (*cdb_maccess_reg_fn)(mFile*, uint16_t, int, void*, uint32_t, int*);
-typedef int (*reg_access_mgir_fn)(mFile*, int, mgir_tiles_record*);
+typedef int (*reg_access_mgir_fn)(mFile*, int, reg_access_hca_mgir_ext*);
 
 }  // namespace
 
@@ -393,7 +393,7 @@ void init_tile_map(mFile* mf, uint32_t first_addr, uint32_t tile_size)
     }
 }
 
-int reg_access_mgir_dl(mFile* mf, mgir_tiles_record* mgir)
+int reg_access_mgir_dl(mFile* mf, reg_access_hca_mgir_ext* mgir)
 {
     struct dl_ctx* ctx = qzcr_utils_load_dl_ctx(DL_KIND_REG_ACCESS);
     if (ctx == nullptr) {
@@ -418,7 +418,7 @@ int reg_access_mgir_dl(mFile* mf, mgir_tiles_record* mgir)
 
 uint16_t get_disabled_tiles_bitmap(mFile* mf)
 {
-    mgir_tiles_record mgir;
+    reg_access_hca_mgir_ext mgir;
     memset(&mgir, 0, sizeof mgir);
     if (reg_access_mgir_dl(mf, &mgir) != 0) {
         debug("Failed to send MGIR to get disabled tiles bitmap\n");

@@ -9,6 +9,7 @@
 #include <stdint.h>
 
 #include "access/mfile.h"
+#include "tools_layouts/reg_access_hca_layouts.h"
 
 #ifdef __cplusplus
 extern "C" {
@@ -16,16 +17,6 @@ extern "C" {
 
 /* Size of the buffer a framed request is built in. */
 #define REG_ACCESS_BUFFER_SIZE 1024
-
-/* The MGIR record as the register-access plug-in fills it. The access core
- * reads only the disabled-tiles bitmap of its firmware part. */
-typedef struct mgir_fw_info_tiles {
-    uint16_t disabled_tiles_bitmap;
-} mgir_fw_info_tiles;
-
-typedef struct mgir_tiles_record {
-    mgir_fw_info_tiles fw_info;
-} mgir_tiles_record;
 
 /* Largest payload in bytes accepted for the method, or 0 when no transport
  * serves the handle (or the method is outside 0..3). */
@@ -52,7 +43,7 @@ void map_active_tiles(mFile* mf);
 /* 1 when CR accesses at the address go through. */
 int is_offset_in_active_tile(mFile* mf, unsigned int offset);
 /* MGIR through the register-access plug-in: its result, or -1. */
-int reg_access_mgir_dl(mFile* mf, mgir_tiles_record* mgir);
+int reg_access_mgir_dl(mFile* mf, struct reg_access_hca_mgir_ext* mgir);
 uint16_t get_disabled_tiles_bitmap(mFile* mf);
 void update_tiles_map(mFile* mf);
 void init_tile_map(mFile* mf, uint32_t first_addr, uint32_t tile_size);

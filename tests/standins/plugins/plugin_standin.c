@@ -111,7 +111,7 @@ int reg_access_mddt(mFile* mf, int method, void* mddt)
                        &status);
 }
 
-int reg_access_mgir(mFile* mf, int method, mgir_tiles_record* mgir)
+int reg_access_mgir(mFile* mf, int method, struct reg_access_hca_mgir_ext* mgir)
 {
     (void)mf;
     if (method != 1) {
