@@ -86,6 +86,12 @@ constexpr size_t kMddtRecordSize = 268;
 constexpr uint16_t kRegNicCapExt = 0xC011;
 constexpr uint16_t kRegNicDpaPerfCtrl = 0xC014;
 constexpr size_t kNicCapExtSize = 128;
+// General information (MGIR) and NV configuration data (MNVDA).
+constexpr uint16_t kRegMgir = 0x9020;
+constexpr size_t kMgirSize = 160;
+constexpr uint16_t kRegMnvda = 0x9024;
+constexpr size_t kMnvdaHeaderSize = 12;
+constexpr size_t kMnvdaMaxData = 256;
 constexpr size_t kNicDpaPerfCtrlSize = 64;
 constexpr uint32_t kAllProcesses = 0xFFFFFFFF;
 enum CountState : uint8_t { kUnchanged = 0, kActive = 1, kInactive = 2, kResetCounters = 3 };
@@ -414,6 +420,10 @@ struct State {
 
     std::map<uint16_t, RegisterEntry> registers;
     std::vector<DpaProcess> processes;
+
+    // NV configuration: the data of each configuration type (MNVDA's type
+    // word), as the last SET stored it.
+    std::map<uint32_t, std::vector<uint8_t>> nv_config;
 
     // A gearbox behind the switch: its CR bytes and every tunnel record that
     // reached it (install_mddt_gearbox).
