@@ -35,7 +35,10 @@ KIND is one of (nothing means an unsigned bit field):
   select SELECTOR UNION V=MEMBER ...  selector union: SELECTOR (an earlier
                                       field) chooses the member
   varray LENGTH/DIVISOR               32-bit words, LENGTH / DIVISOR of them;
-                                      the record holds a caller's array
+                                      the record holds a caller's array and
+                                      NAME_len, the words it holds (0: the
+                                      LENGTH / DIVISOR words the record asks
+                                      for); see varray_count below
 A trailing [COUNT] makes the row an array of COUNT elements.
 """
 
@@ -470,7 +473,7 @@ def start_position(addr, width):
     return 32 * (addr // 32) + 32 - (addr % 32) - width
 
 
-def member_declaration(family, field):
+def member_declaration(family, layout, field):
     if field.kind == "unlimited":
         return None
     if field.kind in ("uint", "enum"):
@@ -480,7 +483,16 @@ def member_declaration(family, field):
     elif field.kind in ("nested", "select"):
         decl = "%s %s" % (record_type(family, field.layout), field.member)
     else:  # varray: a caller-owned word array and how many words it holds
-        return "\tuint32_t* %s;\n\tuint32_t %s_len;" % (field.member, field.member)
+        length = layout.field(field.length)
+        return ("\t/* The caller's words: %s / %d of them follow the fixed part in\n"
+                "\t * the image. %s_len is how many words the array holds, 0 meaning\n"
+                "\t * the %s / %d that the record asks for. Unpack moves no more words\n"
+                "\t * than the array held before it ran, reads no more than the fixed\n"
+                "\t * part and one word for each of them from the image, and cuts a\n"
+                "\t * longer answer's %s to them. */\n"
+                "\tuint32_t* %s;\n\tuint32_t %s_len;") % (
+                    length.name, field.divisor, field.member, length.name, field.divisor, length.name,
+                    field.member, field.member)
     if field.count is not None:
         decl += "[%d]" % field.count
     return "\t%s;" % decl
@@ -497,7 +509,7 @@ def emit_header(family, stem, source_name):
     for layout in definition_order(family):
         out.append("/* %s: %d bytes */" % (layout.name, layout.size))
         out.append("%s {" % record_type(family, layout.name))
-        members = [d for d in (member_declaration(family, f) for f in layout.fields) if d is not None]
+        members = [d for d in (member_declaration(family, layout, f) for f in layout.fields) if d is not None]
         if not members:
             out.append("\tuint8_t empty_record_placeholder;")
         out.extend(members)
@@ -568,14 +580,44 @@ def emit_move(family, layout, field, direction):
             lines.append("\tbreak;")
         lines.append("default:\n\tbreak;\n}")
     elif field.kind == "varray":
-        length = layout.field(field.length)
-        lines.append("count = %s ? ptr_struct->%s / %d : 0;" % (m, length.member, field.divisor))
-        lines.append("if (count > %s_len) {\n\tcount = %s_len;\n}" % (m, m))
+        if direction == "pack":
+            lines.extend(varray_count(layout, field))
+        else:
+            # The answer's length is the device's word: it moves no more
+            # words than the caller's array held, and a longer answer is
+            # cut to them so that the record never announces more.
+            length = layout.field(field.length)
+            lines.append("count = %s ? ptr_struct->%s / %d : 0;" % (m, length.member, field.divisor))
+            lines.append("if (count > capacity) {")
+            lines.append("\tcount = capacity;")
+            lines.append("\tptr_struct->%s = (%s)(capacity * %d);" % (length.member, ctype(length.width), field.divisor))
+            lines.append("}")
         lines.append("for (i = 0; i < (int)count; ++i) {")
         lines.append("\toffset = adb2c_calc_array_field_address(%d, 32, i, %d + 32 * count, 1);" % (field.addr, field.addr))
         lines.append("\t" + (scalar_push if direction == "pack" else scalar_pop)(field, "offset", m + "[i]"))
         lines.append("}")
     return lines
+
+
+def varray_count(layout, field):
+    """Words that pack and print move: LENGTH / DIVISOR, at most NAME_len
+    when the caller gave it, none without an array."""
+    m = "ptr_struct->" + field.member
+    length = layout.field(field.length)
+    return ["count = %s ? ptr_struct->%s / %d : 0;" % (m, length.member, field.divisor),
+            "if (%s_len != 0 && count > %s_len) {\n\tcount = %s_len;\n}" % (m, m, m)]
+
+
+def varray_capacity(layout):
+    """Unpack's first statement: the words the caller's array holds, taken
+    before the header's length field is overwritten by the answer's."""
+    for field in layout.fields:
+        if field.kind == "varray":
+            m = "ptr_struct->" + field.member
+            length = layout.field(field.length)
+            return ["capacity = %s == NULL ? 0 : %s_len != 0 ? %s_len : ptr_struct->%s / %d;" % (
+                m, m, m, length.member, field.divisor)]
+    return []
 
 
 def enum_function(layout, field):
@@ -612,9 +654,7 @@ def emit_print_field(family, layout, field):
         fmt = '"%s_%%03d%s : %s\\n"' % (field.name, pad, value_format(field))
         bound = str(field.count) if field.kind != "varray" else "(int)count"
         if field.kind == "varray":
-            length = layout.field(field.length)
-            lines.append("count = %s ? ptr_struct->%s / %d : 0;" % (m, length.member, field.divisor))
-            lines.append("if (count > %s_len) {\n\tcount = %s_len;\n}" % (m, m))
+            lines.extend(varray_count(layout, field))
         lines.append("for (i = 0; i < %s; ++i) {" % bound)
         lines.append("\t" + indent)
         lines.append("\tfprintf(fd, %s, i, %s);" % (fmt, value_arguments(layout, field, m + "[i]")))
@@ -687,6 +727,9 @@ def emit_source(family, stem, subdir, source_name):
                 body.append("int i;\nuint32_t offset;")
             if uses_count:
                 body.append("uint32_t count;")
+                if direction == "unpack":
+                    body.append("uint32_t capacity;")
+                    body.extend(varray_capacity(layout))
             if layout.is_union:
                 member = layout.field(layout.packs)
                 body.append("%s_%s(&(ptr_struct->%s), ptr_buff);" % (member.layout, direction, member.member))
