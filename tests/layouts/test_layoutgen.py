@@ -56,6 +56,19 @@ BAD = [
     ("bad_name", "layout t_x 4\n  2a 0x00.31:0\n", 3, "field name '2a' is not an identifier"),
 ]
 
+# Shared enumerations: checked on their own and against every field that uses
+# them.
+SHARED = "layout t_x 4\n  a 0x00.1:0 enum t_e\n"
+BAD += [
+    ("shared_enum_unknown", SHARED, 3, "'t_x.a' uses unknown enumeration 't_e'"),
+    ("shared_enum_unused", "enumeration t_e 0=A\n" + INNER, 2, "enumeration 't_e' is used by no field"),
+    ("shared_enum_value_twice", "enumeration t_e 0=A\n  1=B 0=C\n" + SHARED, 2, "names the value 0x0 twice ('A' and 'C')"),
+    ("shared_enum_does_not_fit", "enumeration t_e 0=A 4=B\n" + SHARED, 4, "enumerator 0x4=B of 't_x.a' does not fit 2 bits"),
+    ("shared_enum_defined_twice", "enumeration t_e 0=A\nenumeration t_e 1=B\n", 3, "enumeration 't_e' defined twice"),
+    ("shared_enum_bad_row", "enumeration t_e 0=A\n  B\n", 3, "enumerator 'B' is not VALUE=NAME"),
+    ("shared_enum_empty", "enumeration t_e\n" + SHARED, 2, "enumeration 't_e' names no value"),
+]
+
 
 def run(data, *extra):
     with tempfile.TemporaryDirectory() as tmp:

@@ -20,6 +20,8 @@ Data format (see tools_layouts/data/README.md for the full description):
   layout NAME SIZE                    a layout of SIZE bytes
   union NAME SIZE packs MEMBER        a plain union; pack and unpack go
                                       through MEMBER only
+  enumeration NAME [V=NAME ...]       value names shared by several fields;
+                                      rows of V=NAME pairs may follow
     FIELD PLACE [KIND ...] [[COUNT]]  one field row, in print order
 
 PLACE is the field's (or element 0's) position and width:
@@ -30,6 +32,8 @@ PLACE is the field's (or element 0's) position and width:
 
 KIND is one of (nothing means an unsigned bit field):
   enum V=NAME ...                     enumerated field (NAME may be quoted)
+  enum ENUMERATION                    enumerated field whose value names are
+                                      those of a named enumeration
   text                                characters; needs [COUNT], 8-bit PLACE
   nested LAYOUT                       a nested layout or a plain union
   select SELECTOR UNION V=MEMBER ...  selector union: SELECTOR (an earlier
@@ -97,6 +101,7 @@ class Field:
         self.kind = "uint"  # uint, enum, text, nested, select, varray, unlimited
         self.count = None  # element count of an array, None for one item
         self.enums = []  # (value, name) pairs
+        self.enum_ref = None  # enum: name of a shared enumeration, if any
         self.layout = None  # nested / select: name of the layout
         self.selector = None  # select: name of the selector field
         self.choices = []  # select: (value, member name) pairs
@@ -126,12 +131,24 @@ class Layout:
         return None
 
 
+class Enumeration:
+    """Value names that several fields, of one layout or of many, print."""
+
+    def __init__(self, where, name):
+        self.where = where
+        self.name = name
+        self.pairs = []  # (value, name) pairs
+        self.used = False
+
+
 class Family:
     def __init__(self, path):
         self.path = path
         self.prefix = None
         self.layouts = {}
         self.order = []
+        self.enumerations = {}
+        self.enum_order = []
 
 
 def number(text, where, what):
@@ -192,6 +209,10 @@ def parse_field(tokens, where):
     kind, args = rest[0], rest[1:]
     if kind == "enum":
         field.kind = "enum"
+        if len(args) == 1 and "=" not in args[0]:
+            # A shared enumeration, resolved once the whole file is read.
+            field.enum_ref = args[0]
+            return field
         field.enums = parse_pairs(args, where, "enumerator")
         if not field.enums:
             raise DataError(where, "enumerated field '%s' names no value" % name)
@@ -246,6 +267,16 @@ def parse(path):
                     raise DataError(where, "family given twice")
                 family.prefix = tokens[1]
                 current = None
+            elif head == "enumeration":
+                if len(tokens) < 2 or not IDENT.match(tokens[1]):
+                    raise DataError(where, "expected 'enumeration NAME [VALUE=NAME...]'")
+                name = tokens[1]
+                if name in family.enumerations:
+                    raise DataError(where, "enumeration '%s' defined twice (first at %s)" % (name, family.enumerations[name].where))
+                current = Enumeration(where, name)
+                current.pairs.extend(parse_pairs(tokens[2:], where, "enumerator"))
+                family.enumerations[name] = current
+                family.enum_order.append(current)
             elif head in ("layout", "union"):
                 if family.prefix is None:
                     raise DataError(where, "'%s' before the family line" % head)
@@ -267,6 +298,8 @@ def parse(path):
                 current = Layout(where, name, size, is_union, tokens[4] if is_union else None)
                 family.layouts[name] = current
                 family.order.append(current)
+            elif isinstance(current, Enumeration):
+                current.pairs.extend(parse_pairs(tokens, where, "enumerator"))
             else:
                 if current is None:
                     raise DataError(where, "field row outside a layout")
@@ -308,8 +341,32 @@ def check_scalar_width(field, layout):
         raise DataError(where, "'%s.%s' (%d bits) does not start on a 32-bit word (bit %d)" % (layout.name, field.name, w, a))
 
 
+def resolve_enumerations(family):
+    for enumeration in family.enum_order:
+        if not enumeration.pairs:
+            raise DataError(enumeration.where, "enumeration '%s' names no value" % enumeration.name)
+        seen = {}
+        for value, name in enumeration.pairs:
+            if value in seen:
+                raise DataError(enumeration.where, "enumeration '%s' names the value %s twice ('%s' and '%s')" % (enumeration.name, hex(value), seen[value], name))
+            seen[value] = name
+    for layout in family.order:
+        for field in layout.fields:
+            if field.enum_ref is None:
+                continue
+            enumeration = family.enumerations.get(field.enum_ref)
+            if enumeration is None:
+                raise DataError(field.where, "'%s.%s' uses unknown enumeration '%s'" % (layout.name, field.name, field.enum_ref))
+            enumeration.used = True
+            field.enums = list(enumeration.pairs)
+    for enumeration in family.enum_order:
+        if not enumeration.used:
+            raise DataError(enumeration.where, "enumeration '%s' is used by no field" % enumeration.name)
+
+
 def check(family):
     layouts = family.layouts
+    resolve_enumerations(family)
     for layout in family.order:
         seen_members = {}
         for index, field in enumerate(layout.fields):
@@ -621,6 +678,8 @@ def varray_capacity(layout):
 
 
 def enum_function(layout, field):
+    if field.enum_ref is not None:
+        return "enum__%s_name" % field.enum_ref
     return "%s__%s_name" % (layout.name, field.name)
 
 
@@ -705,9 +764,14 @@ def emit_source(family, stem, subdir, source_name):
     out.append("/* Generated by tools_layouts/generator/layoutgen.py from %s. Do not edit. */" % source_name)
     out.append('#include "%s/%s.h"\n' % (subdir, stem))
     out.append("#include <inttypes.h>\n")
+    for enumeration in family.enum_order:
+        out.append("static const char* enum__%s_name(uint32_t value)\n{\n\tswitch (value) {" % enumeration.name)
+        for value, name in enumeration.pairs:
+            out.append("\tcase %s:\n\t\treturn %s;" % (hex(value), cstr(name)))
+        out.append("\tdefault:\n\t\treturn \"unknown\";\n\t}\n}\n")
     for layout in family.order:
         for field in layout.fields:
-            if field.kind == "enum":
+            if field.kind == "enum" and field.enum_ref is None:
                 out.append("static const char* %s(uint32_t value)\n{\n\tswitch (value) {" % enum_function(layout, field))
                 for value, name in field.enums:
                     out.append("\tcase %s:\n\t\treturn %s;" % (hex(value), cstr(name)))
