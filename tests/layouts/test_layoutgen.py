@@ -103,13 +103,51 @@ class AcceptsGoodData(unittest.TestCase):
         self.assertEqual(result.returncode, 0, result.stderr)
         self.assertEqual(produced, ["t_layouts.cpp", "t_layouts.h", "t_layouts_test.cpp"])
 
+    def test_a_family_in_several_files(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            first = os.path.join(tmp, "t.layouts")
+            part = os.path.join(tmp, "t.more.layouts")
+            with open(first, "w") as stream:
+                stream.write(HEADER + "layout t_outer 8\n  n 0x04/32 nested t_inner\n")
+            with open(part, "w") as stream:
+                stream.write(INNER)
+            out = os.path.join(tmp, "out")
+            result = subprocess.run([sys.executable, GENERATOR, first, part, "--out-dir", out, "--include-dir", "t"],
+                                    capture_output=True, text=True)
+            self.assertEqual(result.returncode, 0, result.stderr)
+            self.assertEqual(sorted(os.listdir(out)), ["t_layouts.cpp", "t_layouts.h", "t_layouts_test.cpp"])
+            with open(os.path.join(out, "t_layouts.h")) as stream:
+                header = stream.read()
+            self.assertIn("struct t_inner {", header)
+            self.assertLess(header.index("struct t_inner {"), header.index("struct t_outer {"))
+
+            # A part repeating the family line, or a layout of another file,
+            # is refused with its place.
+            with open(part, "w") as stream:
+                stream.write(HEADER + INNER)
+            result = subprocess.run([sys.executable, GENERATOR, first, part, "--out-dir", out, "--include-dir", "t"],
+                                    capture_output=True, text=True)
+            self.assertEqual(result.returncode, 1)
+            self.assertIn("%s:1: error: family given twice" % part, result.stderr)
+            with open(part, "w") as stream:
+                stream.write(INNER + "layout t_outer 4\n")
+            result = subprocess.run([sys.executable, GENERATOR, first, part, "--out-dir", out, "--include-dir", "t"],
+                                    capture_output=True, text=True)
+            self.assertEqual(result.returncode, 1)
+            self.assertIn("%s:3: error: layout 't_outer' defined twice (first at %s:2)" % (part, first), result.stderr)
+
     def test_the_test_family_and_the_product_families_check(self):
-        data_files = [os.path.join(HERE, "data", "lt_kinds.layouts")]
+        families = [[os.path.join(HERE, "data", "lt_kinds.layouts")]]
         product = os.path.join(HERE, "..", "..", "tools_layouts", "data")
-        data_files += [os.path.join(product, n) for n in sorted(os.listdir(product)) if n.endswith(".layouts")]
-        for path in data_files:
-            with self.subTest(os.path.basename(path)):
-                result = subprocess.run([sys.executable, GENERATOR, path, "--out-dir", "unused", "--include-dir", "x",
+        names = sorted(n for n in os.listdir(product) if n.endswith(".layouts"))
+        for name in names:
+            stem = name[:-len(".layouts")]
+            if "." not in stem:  # a family's own file, then its parts
+                parts = [n for n in names if n.startswith(stem + ".") and n != name]
+                families.append([os.path.join(product, n) for n in [name] + parts])
+        for paths in families:
+            with self.subTest(os.path.basename(paths[0])):
+                result = subprocess.run([sys.executable, GENERATOR] + paths + ["--out-dir", "unused", "--include-dir", "x",
                                          "--check-only"], capture_output=True, text=True)
                 self.assertEqual(result.returncode, 0, result.stderr)
 

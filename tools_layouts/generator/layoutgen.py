@@ -247,8 +247,18 @@ def parse_field(tokens, where):
     return field
 
 
-def parse(path):
-    family = Family(path)
+def parse(paths):
+    """Reads a family from its data file, or from several: the first holds
+    the family line, the others add layouts and enumerations to it."""
+    if isinstance(paths, str):
+        paths = [paths]
+    family = Family(paths[0])
+    for path in paths:
+        parse_file(family, path)
+    return family
+
+
+def parse_file(family, path):
     current = None
     with open(path, encoding="utf-8") as stream:
         for number_, line in enumerate(stream, 1):
@@ -307,9 +317,8 @@ def parse(path):
                 if current.field(field.name) is not None:
                     raise DataError(where, "field '%s' given twice in '%s'" % (field.name, current.name))
                 current.fields.append(field)
-    if family.prefix is None:
-        raise DataError(path, "no family line")
-    return family
+        if family.prefix is None:
+            raise DataError(path, "no family line")
 
 
 # ---------------------------------------------------------------------------
@@ -1055,7 +1064,7 @@ def write_if_changed(path, text):
 
 def main(argv=None):
     parser = argparse.ArgumentParser(description="Generate the layout code of one family.")
-    parser.add_argument("data", help="the family's data file")
+    parser.add_argument("data", nargs="+", help="the family's data file (the one with its family line), then any further files of the family")
     parser.add_argument("--out-dir", required=True, help="directory for the generated files")
     parser.add_argument("--include-dir", required=True, help="directory name under which the header is included")
     parser.add_argument("--check-only", action="store_true", help="check the data and write nothing")
@@ -1067,12 +1076,12 @@ def main(argv=None):
         print(error, file=sys.stderr)
         return 1
     except OSError as error:
-        print("%s: error: %s" % (args.data, error.strerror), file=sys.stderr)
+        print("%s: error: %s" % (error.filename or args.data[0], error.strerror), file=sys.stderr)
         return 1
     if args.check_only:
         return 0
-    stem = os.path.splitext(os.path.basename(args.data))[0] + "_layouts"
-    source_name = os.path.basename(args.data)
+    stem = os.path.splitext(os.path.basename(args.data[0]))[0] + "_layouts"
+    source_name = ", ".join(os.path.basename(path) for path in args.data)
     os.makedirs(args.out_dir, exist_ok=True)
     write_if_changed(os.path.join(args.out_dir, stem + ".h"), emit_header(family, stem, source_name))
     write_if_changed(os.path.join(args.out_dir, stem + ".cpp"), emit_source(family, stem, args.include_dir, source_name))
