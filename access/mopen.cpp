@@ -112,31 +112,6 @@ char** copy_list(char** list, bool& ok)
     return out;
 }
 
-// The BAR gateway offset a node file names, or false.
-bool bar_gw_offset_of(const char* path, uint32_t* offset)
-{
-    FILE* f = fopen(path, "r");
-    if (f == nullptr) {
-        return false;
-    }
-    char line[1024];
-    bool found = false;
-    while (!found && fgets(line, sizeof line, f) != nullptr) {
-        const char* at = strstr(line, "bar_gw_offset = ");
-        if (at != nullptr) {
-            unsigned int v = 0;
-            if (sscanf(at + strlen("bar_gw_offset = "), "0x%x", &v) == 1) {
-                *offset = v;
-                found = true;
-            } else {
-                break;
-            }
-        }
-    }
-    fclose(f);
-    return found;
-}
-
 // Releases what a handle holds, whatever its road or twin state, and the
 // handle itself. The result is that of closing the node descriptor.
 int release_handle(mFile* mf)
@@ -349,6 +324,31 @@ int create_lock(const char* base, const char* suffix)
         return -1;
     }
     return fd;
+}
+
+int get_bar_offset(const char* node)
+{
+    FILE* f = node != nullptr ? fopen(node, "r") : nullptr;
+    if (f == nullptr) {
+        return -1;
+    }
+    const char* key = "bar_gw_offset = ";
+    char line[1024];
+    int offset = -1;
+    while (fgets(line, sizeof line, f) != nullptr) {
+        const char* at = strstr(line, key);
+        if (at != nullptr) {
+            // The first line with the key decides, a number that does not
+            // parse included.
+            unsigned int v = 0;
+            if (sscanf(at + strlen(key), "0x%x", &v) == 1) {
+                offset = (int)v;
+            }
+            break;
+        }
+    }
+    fclose(f);
+    return offset;
 }
 
 int mopen_planarized_aggregated_port(const char* name, mFile* mf)
@@ -828,9 +828,9 @@ mFile* mopend_inner(const char* name_in, int t)
                 mf->bar_gw_offset = 0xFFFFFFFF;
                 mf->twin_access_type = ACCESS_PCICONF;
                 update_device_cr_space_offset(mf);
-                uint32_t gw = 0;
-                if (bar_gw_offset_of(local, &gw)) {
-                    mf->bar_gw_offset = gw;
+                int gw = get_bar_offset(local);
+                if (gw != -1) {
+                    mf->bar_gw_offset = (uint32_t)gw;
                     mf->access_type = ACCESS_PCI_BAR_GW;
                     const char* slash = strrchr(local, '/');
                     int lock = create_lock(slash != nullptr ? slash + 1 : local, "mem");

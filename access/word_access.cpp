@@ -945,6 +945,19 @@ int mwrite4(mFile* mf, unsigned int offset, uint32_t value)
     }
 }
 
+int check_qzusb_block_access(mFile* mf)
+{
+    if (mf == nullptr || !is_usb_type(mf->access_type)) {
+        return 1;
+    }
+    uint8_t buf[8];
+    memset(buf, 0, sizeof buf);
+    mread_buffer(mf, 0xF0010, buf, 8);
+    uint32_t second;
+    memcpy(&second, buf + 4, 4);
+    return second != 0xFFFFFFFF ? 1 : 0;
+}
+
 int get_chunk_size(mFile* mf)
 {
     if (mf == nullptr) {
@@ -955,16 +968,7 @@ int get_chunk_size(mFile* mf)
             block_access_probe = 0;
         } else {
             block_access_probe = 2;
-            int works = 1;
-            if (is_usb_type(mf->access_type)) {
-                uint8_t buf[8];
-                memset(buf, 0, sizeof buf);
-                mread_buffer(mf, 0xF0010, buf, 8);
-                uint32_t second;
-                memcpy(&second, buf + 4, 4);
-                works = second != 0xFFFFFFFF;
-            }
-            block_access_probe = works;
+            block_access_probe = check_qzusb_block_access(mf);
         }
     }
     if (mf->gb_managed == 1 || mf->gb_is_mngr == 1) {

@@ -57,6 +57,7 @@ TEST(OpenCrNode, MapsTheWindowAndKeepsTheTwin)
         host.fake.cr_write(host.f, 0x3000 + 4 * i, 0x100 + i);
     }
     EXPECT_EQ(get_chunk_size(mf), 256);
+    EXPECT_EQ(check_qzusb_block_access(mf), 1) << "only USB adapters can lack block access";
     EXPECT_EQ(mread4_block(mf, 0x3000, block, sizeof block), (int)sizeof block);
     EXPECT_EQ(block[0], 0x100u);
     EXPECT_EQ(block[69], 0x100u + 69);
@@ -398,6 +399,30 @@ TEST(OpenBarGateway, LockFileWindowAndRelease)
 
     EXPECT_EQ(mclose(mf), 0);
     EXPECT_EQ(open_descriptors(), fds) << "window, twin, node and lock file all released";
+}
+
+// The first line holding the key decides; a number that does not parse
+// there is no offset, whatever later lines say.
+TEST(OpenBarGateway, OffsetOfTheNodeText)
+{
+    testkit::TempDir dir;
+    struct {
+        const char* text;
+        int offset;
+    } cases[] = {
+        {"domain:bus:dev.fn=0000:03:00.0\nbar_gw_offset = 0x100\n", 0x100},
+        {"bar_gw_offset = 0x7ff000 trailing\n", 0x7FF000},
+        {"domain:bus:dev.fn=0000:03:00.0\n", -1},
+        {"bar_gw_offset = 256\nbar_gw_offset = 0x100\n", -1},
+        {"bar_gw_offset=0x100\n", -1},
+        {"", -1},
+    };
+    for (const auto& c : cases) {
+        std::string path = dir.write("node", c.text);
+        EXPECT_EQ(get_bar_offset(path.c_str()), c.offset) << c.text;
+    }
+    EXPECT_EQ(get_bar_offset((dir.path() + "/missing").c_str()), -1);
+    EXPECT_EQ(get_bar_offset(nullptr), -1);
 }
 
 TEST(OpenAdvanced, MaskRefusesWithEperm)

@@ -11,9 +11,6 @@
 #include "tov_core/tov_core_utils/semaphore/BaseSemaphore.h"
 #include "tov_core/tov_core_utils/semaphore/LinuxBaseSemaphore.h"
 
-using tov_core::BaseSemaphore;
-using tov_core::FactorySemaphoreOS;
-using tov_core::LinuxBaseSemaphore;
 
 namespace {
 

@@ -15,8 +15,6 @@
 #include <memory>
 #include <string>
 
-namespace tov_core {
-
 class BaseSemaphore {
 public:
     // Opens (creating it, mode 0600, count 1, when absent) the named system
@@ -66,7 +64,5 @@ public:
 private:
     static std::map<std::string, std::unique_ptr<BaseSemaphore>>& NamedSemaphores();
 };
-
-}  // namespace tov_core
 
 #endif

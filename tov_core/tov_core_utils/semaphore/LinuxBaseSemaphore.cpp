@@ -5,8 +5,6 @@
 
 #include <iostream>
 
-namespace tov_core {
-
 namespace {
 const int INIT_OK = 0;
 const int INIT_EXISTS = 1;
@@ -112,4 +110,3 @@ int FactorySemaphoreOS::destroy_semaphore(BaseSemaphore* semaphore)
     return 0;
 }
 
-}  // namespace tov_core

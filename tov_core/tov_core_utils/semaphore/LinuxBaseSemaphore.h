@@ -8,8 +8,6 @@
 
 #include "tov_core/tov_core_utils/semaphore/BaseSemaphore.h"
 
-namespace tov_core {
-
 class LinuxBaseSemaphore : public BaseSemaphore {
 public:
     LinuxBaseSemaphore() = default;
@@ -28,7 +26,5 @@ public:
 private:
     sem_t* m_pSemaphore = nullptr;  // owned handle; null until initialised
 };
-
-}  // namespace tov_core
 
 #endif
