@@ -113,8 +113,10 @@ char** copy_list(char** list, bool& ok)
 }
 
 // Releases what a handle holds, whatever its road or twin state, and the
-// handle itself. The result is that of closing the node descriptor.
-int release_handle(mFile* mf)
+// handle itself. The result is that of closing the node descriptor. Only a
+// close drops the process's current device information: a failed open, or
+// a handle given up for the user-level road, leaves it to its owner.
+int release_handle(mFile* mf, bool closing)
 {
     int rc = 0;
     if (mf->child != nullptr) {
@@ -145,7 +147,9 @@ int release_handle(mFile* mf)
     }
     destroy_device(mf->device);
     mf->device = nullptr;
-    delete_instance();
+    if (closing) {
+        delete_instance();
+    }
     close_mem_ops(mf);
     free_dev_info(mf);
     if (mf->dl_ctx != nullptr) {
@@ -162,7 +166,7 @@ mFile* fail_open(mFile* mf, int err)
 {
     if (mf != nullptr) {
         int saved = err != 0 ? err : (errno != 0 ? errno : EINVAL);
-        release_handle(mf);
+        release_handle(mf, false);
         errno = saved;
     } else if (err != 0) {
         errno = err;
@@ -217,6 +221,68 @@ bool call_chip_open(mFile* mf, int a, int b)
         return false;
     }
     return true;
+}
+
+// The close of a handle. An open that fails after its handle is complete
+// closes it with closing_by_caller false: the process's current device
+// information is its caller's, dropped only by the caller's own close.
+int close_handle(mFile* mf, bool closing_by_caller)
+{
+    if (mf == nullptr) {
+        return 0;
+    }
+    if (mf->child != nullptr) {
+        mclose(mf->child);
+        mf->child = nullptr;
+    }
+    if (mf->dma_buf != nullptr) {
+        release_dma_pages(mf, mf->dma_pages);
+    }
+    int result = 0;
+    bool close_missing = false;
+    if (mf->access_type == ACCESS_CABLE) {
+        auto fn = reinterpret_cast<cable_close_fn>(plugin_entry(mf, DL_DOZUDOV_CLOSE, "dozudov_close"));
+        if (fn == nullptr) {
+            // Without the plug-in's close the handle is still released: the
+            // caller cannot close it again.
+            close_missing = true;
+        } else {
+            int rc = fn(mf);
+            if (debug_on()) {
+                fprintf(stderr, "-D- %s return: %d\n", "dozudov_close", rc);
+            }
+        }
+    }
+    if (mf->ul_ctx != nullptr) {
+        // A cable reached over the user-level road holds the plug-in too;
+        // the user-level close knows nothing of it.
+        if (mf->dl_ctx != nullptr) {
+            qzcr_utils_free_dl_ctx(mf->dl_ctx);
+            mf->dl_ctx = nullptr;
+        }
+        result = mclose_ul(mf);
+        if (close_missing) {
+            errno = EOPNOTSUPP;
+            return -1;
+        }
+        return result;
+    }
+    if (mf->icmd.opened) {
+        icmd_close(mf);
+    }
+    if (mf->remote) {
+        result = mclose_remote(mf);
+        mf->fd = -1;
+        mf->twin_fd = -1;
+        release_handle(mf, closing_by_caller);
+    } else {
+        result = release_handle(mf, closing_by_caller);
+    }
+    if (close_missing) {
+        errno = EOPNOTSUPP;
+        return -1;
+    }
+    return result;
 }
 
 // The node-tree driver's configuration node: the version handshake, then
@@ -674,7 +740,7 @@ mFile* mopend_inner(const char* name_in, int t)
     bool ul_flag = false;
     if ((is_pci || is_ib) && check_ul_mode()) {
         if (!contains(name, "cable")) {
-            release_handle(mf);
+            release_handle(mf, false);
             mFile* ul = mopen_ul(name);
             if (ul != nullptr) {
                 ul->i2c_addr_type = (uint32_t)t;
@@ -724,7 +790,7 @@ mFile* mopend_inner(const char* name_in, int t)
     copy_bounded(mf->dev_name, sizeof mf->dev_name, local);
 
     if (ul_flag) {
-        release_handle(mf);
+        release_handle(mf, false);
         mf = mopen_ul(local);
         if (mf == nullptr) {
             return nullptr;
@@ -896,7 +962,7 @@ mFile* mopend_inner(const char* name_in, int t)
     }
     if (!load_plugin(mf)) {
         int err = errno;
-        mclose(mf);
+        close_handle(mf, false);
         errno = err;
         return nullptr;
     }
@@ -908,13 +974,13 @@ mFile* mopend_inner(const char* name_in, int t)
         }
         if (rc != 0) {
             int err = fn == nullptr ? EOPNOTSUPP : (errno != 0 ? errno : EIO);
-            mclose(mf);
+            close_handle(mf, false);
             errno = err;
             return nullptr;
         }
     } else if (!call_chip_open(mf, chip_a, chip_b)) {
         int err = errno != 0 ? errno : EIO;
-        mclose(mf);
+        close_handle(mf, false);
         errno = err;
         return nullptr;
     }
@@ -928,7 +994,7 @@ mFile* mopend(const char* name, int i2c_addr_type)
         if (mf != nullptr && mf->gb_chip == 1 && (mf->gb_managed || mf->gb_is_mngr) && mf->gb_access == 1) {
             if (config_gearbox_sw_mux(mf) != 0) {
                 int err = EIO;
-                mclose(mf);
+                close_handle(mf, false);
                 errno = err;
                 return nullptr;
             }
@@ -947,7 +1013,7 @@ mFile* mopen_adv(const char* name, uint32_t adv_opt)
         return nullptr;
     }
     if (!(mf->access_type & adv_opt)) {
-        mclose(mf);
+        close_handle(mf, false);
         errno = EPERM;
         return nullptr;
     }
@@ -987,50 +1053,7 @@ int mpci_change_ker(mFile* mf)
 
 int mclose(mFile* mf)
 {
-    if (mf == nullptr) {
-        return 0;
-    }
-    if (mf->child != nullptr) {
-        mclose(mf->child);
-        mf->child = nullptr;
-    }
-    if (mf->dma_buf != nullptr) {
-        release_dma_pages(mf, mf->dma_pages);
-    }
-    int result = 0;
-    bool close_missing = false;
-    if (mf->access_type == ACCESS_CABLE) {
-        auto fn = reinterpret_cast<cable_close_fn>(plugin_entry(mf, DL_DOZUDOV_CLOSE, "dozudov_close"));
-        if (fn == nullptr) {
-            // Without the plug-in's close the handle is still released: the
-            // caller cannot close it again.
-            close_missing = true;
-        } else {
-            int rc = fn(mf);
-            if (debug_on()) {
-                fprintf(stderr, "-D- %s return: %d\n", "dozudov_close", rc);
-            }
-        }
-    }
-    if (mf->ul_ctx != nullptr) {
-        return mclose_ul(mf);
-    }
-    if (mf->icmd.opened) {
-        icmd_close(mf);
-    }
-    if (mf->remote) {
-        result = mclose_remote(mf);
-        mf->fd = -1;
-        mf->twin_fd = -1;
-        release_handle(mf);
-    } else {
-        result = release_handle(mf);
-    }
-    if (close_missing) {
-        errno = EOPNOTSUPP;
-        return -1;
-    }
-    return result;
+    return close_handle(mf, true);
 }
 
 int mclear_pci_semaphore(const char* name)

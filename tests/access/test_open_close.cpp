@@ -16,6 +16,7 @@
 #include "access/access_internal.h"
 #include "access/pyx_driver.h"
 #include "tests/access/driver_host.h"
+#include "tov_core/device/pyx_device/wrapper/PyxDeviceWrapperC.h"
 
 namespace {
 
@@ -490,6 +491,32 @@ TEST(Open, NonRootCallerIsRefused)
     waitpid(pid, &status, 0);
     EXPECT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+// The current device information belongs to whoever made it: an open that
+// fails, before or after its handle was complete, leaves it; the caller's
+// close of a driver handle drops it.
+TEST(Close, OnlyTheCallersCloseDropsTheCurrentDevice)
+{
+    DriverHost host;
+    const std::string json = std::string(KELVRA_SOURCE_DIR) + "/tests/fixtures/device_info/json";
+    ASSERT_EQ(create_instance_with_json_dir(0x20D, json.c_str()), 0);
+    ASSERT_EQ(get_device_hw_id(), 0x20D);
+
+    EXPECT_EQ(mopen("0000:09:00.0"), nullptr) << "no such function";
+    EXPECT_EQ(get_device_hw_id(), 0x20D);
+    host.fake.override_request(host.f, PYX_IOC_CR_WINDOW, EIO, 0, 1);
+    EXPECT_EQ(mopen(DriverHost::kCrNode), nullptr) << "failed window request";
+    EXPECT_EQ(get_device_hw_id(), 0x20D);
+    EXPECT_EQ(mopen_adv(DriverHost::kConfNode, ACCESS_PCI_CR), nullptr) << "refused by the mask";
+    EXPECT_EQ(errno, EPERM);
+    EXPECT_EQ(get_device_hw_id(), 0x20D);
+
+    mFile* mf = mopen(DriverHost::kCrNode);
+    ASSERT_NE(mf, nullptr) << strerror(errno);
+    EXPECT_EQ(get_device_hw_id(), 0x20D);
+    EXPECT_EQ(mclose(mf), 0);
+    EXPECT_EQ(get_device_hw_id(), 0);
 }
 
 TEST(Close, NullHandle)

@@ -17,6 +17,7 @@
 #include "access/ul_context.h"
 #include "access/user_level.h"
 #include "tests/access/driver_host.h"
+#include "tov_core/device/pyx_device/wrapper/PyxDeviceWrapperC.h"
 
 namespace {
 
@@ -139,6 +140,22 @@ TEST(PerFunctionDriver, FailedParametersFailTheOpen)
     EXPECT_EQ(errno, ENXIO);
     EXPECT_NE(err.find("-E- Failed to get Device PARAMS!\n"), std::string::npos) << err;
     EXPECT_EQ(access_test::open_descriptors(), fds);
+}
+
+// Neither the driver handle given up for the user-level road nor the
+// user-level close drops the process's current device information.
+TEST(PerFunctionDriver, OpenAndCloseKeepTheCurrentDevice)
+{
+    PerFunctionHost host(true);
+    const std::string json = std::string(KELVRA_SOURCE_DIR) + "/tests/fixtures/device_info/json";
+    ASSERT_EQ(create_instance_with_json_dir(0x20D, json.c_str()), 0);
+    mFile* mf = mopen("0000:03:00.0");
+    ASSERT_NE(mf, nullptr) << strerror(errno);
+    ASSERT_NE(mf->ul_ctx, nullptr);
+    EXPECT_EQ(get_device_hw_id(), 0x20D);
+    EXPECT_EQ(mclose(mf), 0);
+    EXPECT_EQ(get_device_hw_id(), 0x20D);
+    delete_instance();
 }
 
 }  // namespace
