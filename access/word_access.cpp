@@ -144,9 +144,9 @@ int plugin_write4(mFile* mf, int slot, const char* name, unsigned int offset, ui
     return 4;
 }
 
-// A block through the plug-in: the whole length when it reports success (0),
-// else a failure: a count of bytes it did not move is not a count of bytes
-// moved.
+// A block through the plug-in, which answers the bytes it did not move: 0
+// for the whole length, a positive count up to the length for a partial
+// block. Anything else (an error code, more than was asked) is a failure.
 int plugin_block(mFile* mf, int slot, const char* name, unsigned int offset, uint32_t* data, int length)
 {
     auto fn = plugin_entry<plugin_block_fn>(mf, slot, name);
@@ -155,7 +155,10 @@ int plugin_block(mFile* mf, int slot, const char* name, unsigned int offset, uin
     }
     int rc = fn(mf, offset, data, length);
     debug("-D- %s return: %d\n", name, rc);
-    return rc == 0 ? length : fail(EIO);
+    if (rc < 0 || rc > length) {
+        return fail(EIO);
+    }
+    return length - rc;
 }
 
 // ---- remote server ----
