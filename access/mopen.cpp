@@ -214,7 +214,7 @@ bool call_chip_open(mFile* mf, int a, int b)
         fprintf(stderr, "-D- %s return: %d\n", "dozudov_chip_open", rc);
     }
     if (rc != 0) {
-        printf("failed to call dozudov_chip_open\n");
+        printf("failed to call dozudov_chip_open");
         if (fn == nullptr) {
             errno = EOPNOTSUPP;
         }
@@ -374,12 +374,12 @@ extern "C" {
 int create_lock(const char* base, const char* suffix)
 {
     if (mkdir("/tmp", 0777) != 0 && errno != EEXIST) {
-        fprintf(stderr, "create_lock: Failed to create tmp directory\n");
+        fprintf(stderr, "create_lock: Failed to create tmp directory");
         return -1;
     }
     const char* dir = "/tmp/harlowen_lockfiles";
     if (mkdir(dir, 0777) != 0 && errno != EEXIST) {
-        fprintf(stderr, "create_lock: Failed to create lock file dir: %s\n", dir);
+        fprintf(stderr, "create_lock: Failed to create lock file dir: %s", dir);
         return -1;
     }
     char path[1100];

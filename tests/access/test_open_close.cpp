@@ -4,6 +4,7 @@
  */
 #include <errno.h>
 #include <stdlib.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -424,6 +425,35 @@ TEST(OpenBarGateway, OffsetOfTheNodeText)
     }
     EXPECT_EQ(get_bar_offset((dir.path() + "/missing").c_str()), -1);
     EXPECT_EQ(get_bar_offset(nullptr), -1);
+}
+
+// A lock directory that cannot be made fails the BAR gateway's open with the
+// message as it stands (no line end added).
+TEST(OpenBarGateway, LockDirectoryThatCannotBeMadeFailsTheOpen)
+{
+    DriverHost host(0x0001020B, "bar_gw_offset = 0x100\n");
+    ASSERT_EQ(mount("none", "/tmp", nullptr, MS_REMOUNT | MS_RDONLY, nullptr), 0) << strerror(errno);
+    int fds = open_descriptors();
+    // Standard error through a pipe: the test framework's capture needs a
+    // writable /tmp.
+    int pipe_fds[2];
+    ASSERT_EQ(pipe(pipe_fds), 0);
+    int saved_stderr = dup(2);
+    dup2(pipe_fds[1], 2);
+    errno = 0;
+    mFile* mf = mopen(DriverHost::kCrNode);
+    fflush(stderr);
+    dup2(saved_stderr, 2);
+    close(saved_stderr);
+    close(pipe_fds[1]);
+    char text[256] = {};
+    ssize_t n = read(pipe_fds[0], text, sizeof text - 1);
+    close(pipe_fds[0]);
+    std::string err(text, n > 0 ? (size_t)n : 0);
+    EXPECT_EQ(mf, nullptr);
+    EXPECT_EQ(err, "create_lock: Failed to create lock file dir: /tmp/harlowen_lockfiles");
+    EXPECT_EQ(open_descriptors(), fds);
+    EXPECT_EQ(mount("none", "/tmp", nullptr, MS_REMOUNT, nullptr), 0) << strerror(errno);
 }
 
 TEST(OpenAdvanced, MaskRefusesWithEperm)

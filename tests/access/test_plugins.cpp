@@ -459,7 +459,7 @@ TEST_F(CablesPlugin, FailedChipOpenIsReportedAndReleasesEverything)
     int fds = access_test::open_descriptors();
     testing::internal::CaptureStdout();
     EXPECT_EQ(mopen_adv(name.c_str(), 0xFFFFFFFF), nullptr);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "failed to call dozudov_chip_open\n");
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "failed to call dozudov_chip_open");
     EXPECT_EQ(calls(), "dozudov_chip_open(3,0);");
     EXPECT_FALSE(mapped(kCables));
     EXPECT_EQ(access_test::open_descriptors(), fds);
