@@ -211,10 +211,11 @@ int icmd_take_semaphore_com(mFile* mf, uint32_t ticket)
                 debug("Failed!\n");
                 return ME_ICMD_STATUS_ICMD_NOT_READY;
             }
+            // The datagram lock names no semaphore address: the CR
+            // semaphore's address means nothing to it.
             uint32_t reply_bit = 0;
             uint8_t reply_byte = 0;
-            int rc = mib_semaphore_lock_vs_mad(mf, 1, mf->icmd.semaphore_addr, 0, &mf->icmd.lock_key, &reply_bit,
-                                               &reply_byte, 1);
+            int rc = mib_semaphore_lock_vs_mad(mf, 1, 0, 0, &mf->icmd.lock_key, &reply_bit, &reply_byte, 1);
             if ((rc & ~ME_MAD_BAD_BUSY) != 0) {
                 debug("Failed!\n");
                 return ME_ICMD_STATUS_ICMD_NOT_READY;
@@ -256,8 +257,8 @@ int icmd_clear_semaphore_com(mFile* mf)
         uint32_t reply_bit = 0;
         uint8_t reply_byte = 0;
         int rc = mib_semaphore_lock_vs_mad != nullptr
-                     ? mib_semaphore_lock_vs_mad(mf, 3, mf->icmd.semaphore_addr, mf->icmd.lock_key,
-                                                 &mf->icmd.lock_key, &reply_bit, &reply_byte, 1)
+                     ? mib_semaphore_lock_vs_mad(mf, 3, 0, mf->icmd.lock_key, &mf->icmd.lock_key, &reply_bit,
+                                                 &reply_byte, 1)
                      : -1;
         if (rc != 0 || mf->icmd.lock_key != 0) {
             debug("Failed!\n");

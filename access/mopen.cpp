@@ -112,34 +112,11 @@ char** copy_list(char** list, bool& ok)
     return out;
 }
 
-// The BAR gateway offset a node file names, or false.
-bool bar_gw_offset_of(const char* path, uint32_t* offset)
-{
-    FILE* f = fopen(path, "r");
-    if (f == nullptr) {
-        return false;
-    }
-    char line[1024];
-    bool found = false;
-    while (!found && fgets(line, sizeof line, f) != nullptr) {
-        const char* at = strstr(line, "bar_gw_offset = ");
-        if (at != nullptr) {
-            unsigned int v = 0;
-            if (sscanf(at + strlen("bar_gw_offset = "), "0x%x", &v) == 1) {
-                *offset = v;
-                found = true;
-            } else {
-                break;
-            }
-        }
-    }
-    fclose(f);
-    return found;
-}
-
 // Releases what a handle holds, whatever its road or twin state, and the
-// handle itself. The result is that of closing the node descriptor.
-int release_handle(mFile* mf)
+// handle itself. The result is that of closing the node descriptor. Only a
+// close drops the process's current device information: a failed open, or
+// a handle given up for the user-level road, leaves it to its owner.
+int release_handle(mFile* mf, bool closing)
 {
     int rc = 0;
     if (mf->child != nullptr) {
@@ -170,7 +147,9 @@ int release_handle(mFile* mf)
     }
     destroy_device(mf->device);
     mf->device = nullptr;
-    delete_instance();
+    if (closing) {
+        delete_instance();
+    }
     close_mem_ops(mf);
     free_dev_info(mf);
     if (mf->dl_ctx != nullptr) {
@@ -187,7 +166,7 @@ mFile* fail_open(mFile* mf, int err)
 {
     if (mf != nullptr) {
         int saved = err != 0 ? err : (errno != 0 ? errno : EINVAL);
-        release_handle(mf);
+        release_handle(mf, false);
         errno = saved;
     } else if (err != 0) {
         errno = err;
@@ -235,13 +214,75 @@ bool call_chip_open(mFile* mf, int a, int b)
         fprintf(stderr, "-D- %s return: %d\n", "dozudov_chip_open", rc);
     }
     if (rc != 0) {
-        printf("failed to call dozudov_chip_open\n");
+        printf("failed to call dozudov_chip_open");
         if (fn == nullptr) {
             errno = EOPNOTSUPP;
         }
         return false;
     }
     return true;
+}
+
+// The close of a handle. An open that fails after its handle is complete
+// closes it with closing_by_caller false: the process's current device
+// information is its caller's, dropped only by the caller's own close.
+int close_handle(mFile* mf, bool closing_by_caller)
+{
+    if (mf == nullptr) {
+        return 0;
+    }
+    if (mf->child != nullptr) {
+        mclose(mf->child);
+        mf->child = nullptr;
+    }
+    if (mf->dma_buf != nullptr) {
+        release_dma_pages(mf, mf->dma_pages);
+    }
+    int result = 0;
+    bool close_missing = false;
+    if (mf->access_type == ACCESS_CABLE) {
+        auto fn = reinterpret_cast<cable_close_fn>(plugin_entry(mf, DL_DOZUDOV_CLOSE, "dozudov_close"));
+        if (fn == nullptr) {
+            // Without the plug-in's close the handle is still released: the
+            // caller cannot close it again.
+            close_missing = true;
+        } else {
+            int rc = fn(mf);
+            if (debug_on()) {
+                fprintf(stderr, "-D- %s return: %d\n", "dozudov_close", rc);
+            }
+        }
+    }
+    if (mf->ul_ctx != nullptr) {
+        // A cable reached over the user-level road holds the plug-in too;
+        // the user-level close knows nothing of it.
+        if (mf->dl_ctx != nullptr) {
+            qzcr_utils_free_dl_ctx(mf->dl_ctx);
+            mf->dl_ctx = nullptr;
+        }
+        result = mclose_ul(mf);
+        if (close_missing) {
+            errno = EOPNOTSUPP;
+            return -1;
+        }
+        return result;
+    }
+    if (mf->icmd.opened) {
+        icmd_close(mf);
+    }
+    if (mf->remote) {
+        result = mclose_remote(mf);
+        mf->fd = -1;
+        mf->twin_fd = -1;
+        release_handle(mf, closing_by_caller);
+    } else {
+        result = release_handle(mf, closing_by_caller);
+    }
+    if (close_missing) {
+        errno = EOPNOTSUPP;
+        return -1;
+    }
+    return result;
 }
 
 // The node-tree driver's configuration node: the version handshake, then
@@ -333,12 +374,12 @@ extern "C" {
 int create_lock(const char* base, const char* suffix)
 {
     if (mkdir("/tmp", 0777) != 0 && errno != EEXIST) {
-        fprintf(stderr, "create_lock: Failed to create tmp directory\n");
+        fprintf(stderr, "create_lock: Failed to create tmp directory");
         return -1;
     }
     const char* dir = "/tmp/harlowen_lockfiles";
     if (mkdir(dir, 0777) != 0 && errno != EEXIST) {
-        fprintf(stderr, "create_lock: Failed to create lock file dir: %s\n", dir);
+        fprintf(stderr, "create_lock: Failed to create lock file dir: %s", dir);
         return -1;
     }
     char path[1100];
@@ -349,6 +390,31 @@ int create_lock(const char* base, const char* suffix)
         return -1;
     }
     return fd;
+}
+
+int get_bar_offset(const char* node)
+{
+    FILE* f = node != nullptr ? fopen(node, "r") : nullptr;
+    if (f == nullptr) {
+        return -1;
+    }
+    const char* key = "bar_gw_offset = ";
+    char line[1024];
+    int offset = -1;
+    while (fgets(line, sizeof line, f) != nullptr) {
+        const char* at = strstr(line, key);
+        if (at != nullptr) {
+            // The first line with the key decides, a number that does not
+            // parse included.
+            unsigned int v = 0;
+            if (sscanf(at + strlen(key), "0x%x", &v) == 1) {
+                offset = (int)v;
+            }
+            break;
+        }
+    }
+    fclose(f);
+    return offset;
 }
 
 int mopen_planarized_aggregated_port(const char* name, mFile* mf)
@@ -674,7 +740,7 @@ mFile* mopend_inner(const char* name_in, int t)
     bool ul_flag = false;
     if ((is_pci || is_ib) && check_ul_mode()) {
         if (!contains(name, "cable")) {
-            release_handle(mf);
+            release_handle(mf, false);
             mFile* ul = mopen_ul(name);
             if (ul != nullptr) {
                 ul->i2c_addr_type = (uint32_t)t;
@@ -724,7 +790,7 @@ mFile* mopend_inner(const char* name_in, int t)
     copy_bounded(mf->dev_name, sizeof mf->dev_name, local);
 
     if (ul_flag) {
-        release_handle(mf);
+        release_handle(mf, false);
         mf = mopen_ul(local);
         if (mf == nullptr) {
             return nullptr;
@@ -828,9 +894,9 @@ mFile* mopend_inner(const char* name_in, int t)
                 mf->bar_gw_offset = 0xFFFFFFFF;
                 mf->twin_access_type = ACCESS_PCICONF;
                 update_device_cr_space_offset(mf);
-                uint32_t gw = 0;
-                if (bar_gw_offset_of(local, &gw)) {
-                    mf->bar_gw_offset = gw;
+                int gw = get_bar_offset(local);
+                if (gw != -1) {
+                    mf->bar_gw_offset = (uint32_t)gw;
                     mf->access_type = ACCESS_PCI_BAR_GW;
                     const char* slash = strrchr(local, '/');
                     int lock = create_lock(slash != nullptr ? slash + 1 : local, "mem");
@@ -896,7 +962,7 @@ mFile* mopend_inner(const char* name_in, int t)
     }
     if (!load_plugin(mf)) {
         int err = errno;
-        mclose(mf);
+        close_handle(mf, false);
         errno = err;
         return nullptr;
     }
@@ -908,13 +974,13 @@ mFile* mopend_inner(const char* name_in, int t)
         }
         if (rc != 0) {
             int err = fn == nullptr ? EOPNOTSUPP : (errno != 0 ? errno : EIO);
-            mclose(mf);
+            close_handle(mf, false);
             errno = err;
             return nullptr;
         }
     } else if (!call_chip_open(mf, chip_a, chip_b)) {
         int err = errno != 0 ? errno : EIO;
-        mclose(mf);
+        close_handle(mf, false);
         errno = err;
         return nullptr;
     }
@@ -928,7 +994,7 @@ mFile* mopend(const char* name, int i2c_addr_type)
         if (mf != nullptr && mf->gb_chip == 1 && (mf->gb_managed || mf->gb_is_mngr) && mf->gb_access == 1) {
             if (config_gearbox_sw_mux(mf) != 0) {
                 int err = EIO;
-                mclose(mf);
+                close_handle(mf, false);
                 errno = err;
                 return nullptr;
             }
@@ -947,7 +1013,7 @@ mFile* mopen_adv(const char* name, uint32_t adv_opt)
         return nullptr;
     }
     if (!(mf->access_type & adv_opt)) {
-        mclose(mf);
+        close_handle(mf, false);
         errno = EPERM;
         return nullptr;
     }
@@ -987,50 +1053,7 @@ int mpci_change_ker(mFile* mf)
 
 int mclose(mFile* mf)
 {
-    if (mf == nullptr) {
-        return 0;
-    }
-    if (mf->child != nullptr) {
-        mclose(mf->child);
-        mf->child = nullptr;
-    }
-    if (mf->dma_buf != nullptr) {
-        release_dma_pages(mf, mf->dma_pages);
-    }
-    int result = 0;
-    bool close_missing = false;
-    if (mf->access_type == ACCESS_CABLE) {
-        auto fn = reinterpret_cast<cable_close_fn>(plugin_entry(mf, DL_DOZUDOV_CLOSE, "dozudov_close"));
-        if (fn == nullptr) {
-            // Without the plug-in's close the handle is still released: the
-            // caller cannot close it again.
-            close_missing = true;
-        } else {
-            int rc = fn(mf);
-            if (debug_on()) {
-                fprintf(stderr, "-D- %s return: %d\n", "dozudov_close", rc);
-            }
-        }
-    }
-    if (mf->ul_ctx != nullptr) {
-        return mclose_ul(mf);
-    }
-    if (mf->icmd.opened) {
-        icmd_close(mf);
-    }
-    if (mf->remote) {
-        result = mclose_remote(mf);
-        mf->fd = -1;
-        mf->twin_fd = -1;
-        release_handle(mf);
-    } else {
-        result = release_handle(mf);
-    }
-    if (close_missing) {
-        errno = EOPNOTSUPP;
-        return -1;
-    }
-    return result;
+    return close_handle(mf, true);
 }
 
 int mclear_pci_semaphore(const char* name)

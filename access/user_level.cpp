@@ -381,8 +381,8 @@ mFile* mopen_ul_int(const char* name, int mode)
     mf->fd = -1;
     mf->twin_fd = -1;
     mf->pci_switch = mpci_change_ul;
-    // CR space, until a caller selects another.
-    mf->addr_space = 2;
+    // The address space stays 0 (the driver's default) until a road with the
+    // vendor-specific gateway selects the CR space.
 
     int is_path = 0;
     Address a;

@@ -302,6 +302,7 @@ TEST_P(LegacyGateway, CarriesCrWordsWithoutAddressSpaces)
     ASSERT_NE(mf, nullptr) << strerror(errno);
     EXPECT_EQ(mf->access_type, (uint32_t)ACCESS_PCICONF);
     EXPECT_EQ(mf->vsec_supported, 0u) << "the legacy pair has no address spaces";
+    EXPECT_EQ(mf->addr_space, 0u) << "no road selected a space";
     EXPECT_EQ(mf->ul_ctx->legacy_order, GetParam().ordered ? 1 : 0);
     EXPECT_EQ(mget_vsec_supp(mf), 0);
     EXPECT_EQ(mset_addr_space(mf, 3), -1);

@@ -4,8 +4,6 @@
 
 #include "tov_core/tov_core_utils/operating_system/Linux.h"
 
-namespace tov_core {
-
 bool OperatingSystemAPI::FileExists(const std::string& path)
 {
     std::ifstream stream(path);
@@ -17,4 +15,3 @@ std::unique_ptr<OperatingSystemAPI> FactoryOperatingSystemAPI::GetInstance()
     return std::unique_ptr<OperatingSystemAPI>(new Linux());
 }
 
-}  // namespace tov_core

@@ -9,8 +9,6 @@
 #include <memory>
 #include <string>
 
-namespace tov_core {
-
 class OperatingSystemAPI {
 public:
     virtual ~OperatingSystemAPI() = default;
@@ -55,7 +53,5 @@ public:
     // A new object on every call, owned by the caller.
     static std::unique_ptr<OperatingSystemAPI> GetInstance();
 };
-
-}  // namespace tov_core
 
 #endif
