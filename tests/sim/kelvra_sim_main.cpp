@@ -6,7 +6,9 @@
  * Unless told otherwise it also gives the command a product configuration
  * file (/etc/tov/tov.conf, on an overlay of /etc) that points the
  * device-information files at the test fixtures, so the ICMD set-up of the
- * simulated hardware ids finds their files.
+ * simulated hardware ids finds their files. The command finds the stand-in
+ * resource-dump SDK first on LD_LIBRARY_PATH: the product's own run path
+ * names only the platform's directory.
  *
  *   kelvra-sim [--host NAME|FILE.json] [--socket PATH] [--bind SRC:DST]... [--tov-conf FILE|none] -- COMMAND [ARG...]
  */
@@ -65,6 +67,18 @@ void usage()
 std::string fixture_tov_conf()
 {
     return std::string("tov_prefix_location=") + KELVRA_SIM_FIXTURES_DIR + "/\ndevice_info=device_info\n";
+}
+
+// The command reaches the stand-in SDK (and nothing else of the build tree)
+// through its environment, ahead of whatever the caller had there.
+void put_standins_on_library_path()
+{
+    std::string path = KELVRA_SIM_STANDIN_SDK_DIR;
+    const char* old = getenv("LD_LIBRARY_PATH");
+    if (old && *old) {
+        path += std::string(":") + old;
+    }
+    setenv("LD_LIBRARY_PATH", path.c_str(), 1);
 }
 
 std::string read_whole(const std::string& path)
@@ -175,6 +189,7 @@ int run(int argc, char** argv)
     kelvra_sim::ControlServer control(host, socket_path);
     kelvra_sim::SysfsMount tree(host);
     setenv(KELVRA_SIM_SOCKET_ENV, socket_path.c_str(), 1);
+    put_standins_on_library_path();
 
     struct sigaction sa;
     memset(&sa, 0, sizeof sa);

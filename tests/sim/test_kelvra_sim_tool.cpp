@@ -55,6 +55,24 @@ TEST(KelvraSim, CommandReachesTheControlSocket)
     EXPECT_NE(r.out.find("\n00185021\n"), std::string::npos);  // 24 words, thread list
 }
 
+// The product's run path names only the platform's SDK directory: kelvra-sim
+// hands its command the stand-in through LD_LIBRARY_PATH, ahead of what the
+// caller had there, and kelvra runs on it.
+TEST(KelvraSim, CommandFindsTheStandInSdkThroughItsEnvironment)
+{
+    testkit::RunOptions o;
+    o.env = {"LD_LIBRARY_PATH=/caller/lib"};
+    auto r = testkit::run({kSim, "--", "/bin/sh", "-c", "echo \"$LD_LIBRARY_PATH\""}, o);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, std::string(KELVRA_STANDIN_SDK_DIR) + ":/caller/lib\n");
+
+    o.unset_env = {"LD_LIBRARY_PATH"};
+    o.env.clear();
+    r = testkit::run({kSim, "--", KELVRA_BIN, "show", "-i", "-p", "3", "-d", "0000:03:00.0"}, o);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "3            idle\n");
+}
+
 TEST(KelvraSim, ExitStatusIsTheCommands)
 {
     EXPECT_EQ(testkit::run({kSim, "--", "/bin/sh", "-c", "exit 7"}).status, 7);
