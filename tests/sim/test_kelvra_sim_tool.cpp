@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <stdio.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -73,6 +74,34 @@ TEST(KelvraSim, CommandFindsTheStandInSdkThroughItsEnvironment)
     EXPECT_EQ(r.out, "3            idle\n");
 }
 
+// --dpa-clock: the counters follow the time counting was on, not the
+// register accesses (none of which adds a tick then).
+TEST(KelvraSim, DpaClockCountsTheTimedCollectsWait)
+{
+    auto r = testkit::run({kSim, "--dpa-clock", "1000", "--", KELVRA_BIN, "collect", "-r", "-t", "50", "-p", "2", "-i",
+                           "-d", "0000:03:00.0"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    unsigned long long cycles = 0, instructions = 0, ticks = 0, executions = 0;
+    size_t at = r.out.find("\n    200 ");
+    ASSERT_NE(at, std::string::npos) << r.out;
+    ASSERT_EQ(sscanf(r.out.c_str() + at, "\n    200 %llu %llu %llu %llu sampler", &cycles, &instructions, &ticks,
+                     &executions), 4)
+        << r.out;
+    // The sampler gains 5 time ticks, 300 cycles, 120 instructions and 2
+    // executions per DPA tick, 1000 DPA ticks per millisecond.
+    EXPECT_GE(ticks, 50u * 1000 * 5);
+    EXPECT_EQ(ticks % 5, 0u);
+    EXPECT_EQ(cycles, ticks / 5 * 300);
+    EXPECT_EQ(instructions, ticks / 5 * 120);
+    EXPECT_EQ(executions, ticks / 5 * 2);
+
+    r = testkit::run({kSim, "--", KELVRA_BIN, "collect", "-r", "-t", "50", "-p", "2", "-i", "-d", "0000:03:00.0"});
+    EXPECT_NE(r.out.find("\n    200         300                120                5                  2 "),
+              std::string::npos)
+        << "without the clock, one tick for the access that switched counting off\n"
+        << r.out;
+}
+
 TEST(KelvraSim, ExitStatusIsTheCommands)
 {
     EXPECT_EQ(testkit::run({kSim, "--", "/bin/sh", "-c", "exit 7"}).status, 7);
@@ -89,6 +118,8 @@ TEST(KelvraSim, SetupFailuresLeaveNothingMounted)
     for (std::vector<std::string> argv : {std::vector<std::string>{kSim, "--host", "nosuch", "--", "/bin/true"},
                                           std::vector<std::string>{kSim, "--bind", "/nonexistent:/tmp", "--", "/bin/true"},
                                           std::vector<std::string>{kSim, "--bogus"},
+                                          std::vector<std::string>{kSim, "--dpa-clock", "0", "--", "/bin/true"},
+                                          std::vector<std::string>{kSim, "--dpa-clock", "1k", "--", "/bin/true"},
                                           std::vector<std::string>{kSim, "--"},
                                           std::vector<std::string>{kSim, "--socket", "/nonexistent/dir/s", "--", "/bin/true"}}) {
         auto r = testkit::run(argv, in_tmp(tmp));
