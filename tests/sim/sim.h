@@ -22,6 +22,7 @@
 #include <sys/types.h>
 
 #include <array>
+#include <chrono>
 #include <functional>
 #include <map>
 #include <memory>
@@ -247,6 +248,10 @@ struct DpaProcess {
     std::string name;
     bool counting = false;
     std::vector<DpaThread> threads;
+    // The clock of a timed DPA (Knobs::dpa_ticks_per_ms): when counting was
+    // last switched on, and the ticks the clock has added since.
+    std::chrono::steady_clock::time_point counting_since{};
+    uint64_t clock_ticks = 0;
 };
 
 // Faults of a rendered resource-dump reply.
@@ -287,6 +292,11 @@ struct Knobs {
     std::map<uint16_t, uint8_t> register_status;
     // DPA: ticks added to counting threads by every access-register request.
     unsigned ticks_per_register_access = 1;
+    // DPA: ticks per millisecond that counting threads also gain while their
+    // process counts, as a real DPA's counters grow with time. 0 (the
+    // default) keeps every number predictable: ticks come only from
+    // register accesses and dpa_tick. Set it before counting is switched on.
+    unsigned dpa_ticks_per_ms = 0;
     DumpKnobs dump;
     // I2C and SMBus gateways: status reads that still show busy after a
     // command (-1: busy for ever), and refusals (not acknowledged) a target
@@ -441,6 +451,10 @@ struct State {
     DpaProcess* find_process(uint32_t id);
     // Adds `ticks` ticks to every thread of every counting process.
     void dpa_tick(unsigned ticks);
+    // Adds the ticks that the clock owes every counting process for the time
+    // since its counting was switched on (nothing while dpa_ticks_per_ms is
+    // 0). Run before counters are read or counting changes.
+    void dpa_follow_clock();
     // Applies a NIC_DPA_PERF_CTRL count state to one process or to all;
     // false when the process does not exist.
     bool apply_count_state(uint32_t process_id, uint8_t count_state);
