@@ -11,7 +11,9 @@
  *   error and leaves the caller's buffers untouched;
  * - every wait on a TCP server is bounded (kelvra_remote::reply_timeout_ms);
  *   a server that stalls, or ends a reply early, loses its connection, and
- *   every later request of the handle fails at once.
+ *   every later request of the handle fails at once;
+ * - a TCP connection that has bytes waiting before a request is sent (a
+ *   reply nobody asked for) is out of step and is dropped the same way.
  */
 #include "access/debug_trace.h"
 #include "access/remote.h"
@@ -423,6 +425,15 @@ try {
     }
     if (mf->remote_sock < 0) {
         return fail(EBADF);
+    }
+    // Every reply of this connection so far has been read. Anything waiting
+    // now would be read as the answer to this request, and each later answer
+    // as that of the request before it (a write refused by the server
+    // reported as done): the connection is out of step and is dropped.
+    int out_of_step = 0;
+    if (kelvra_remote::input_waiting(mf->remote_sock, &out_of_step)) {
+        close_remote_connection(mf);
+        return fail(out_of_step);
     }
     size_t length = strlen(request) + 1;
     if (!kelvra_remote::write_all(mf->remote_sock, request, length, kelvra_remote::reply_timeout_ms)) {

@@ -1046,6 +1046,31 @@ TEST_F(RemoteTest, ServerGoneWritesFailWithoutEndingTheProcess)
     EXPECT_EQ(mclose(mf), 1);
 }
 
+// A server that sends a reply nobody asked for puts every later answer one
+// request behind: the client drops the connection before its next request
+// instead of taking the stray reply for the answer.
+TEST_F(RemoteTest, UnrequestedReplyDropsTheConnectionBeforeTheNextRequest)
+{
+    serve("1.6");
+    ASSERT_NE(open(), nullptr);
+    fn().space_write(2, kScratchAddr, 0x600DF00D);
+    Fault f = make_fault(RequestKind::kWrite, FaultAction::kExtraReply, "O 0xdeadbeef");
+    server_->add_fault(f);
+    EXPECT_EQ(mwrite4(mf_, kScratchAddr + 4, 1), 4);
+    size_t sent = server_->requests().size();
+
+    uint32_t v = 0x12345678;
+    EXPECT_EQ(mread4(mf_, kScratchAddr, &v), -1);
+    EXPECT_EQ(v, 0x12345678u);
+    EXPECT_EQ(mf_->remote_sock, -1);
+    // Neither this write nor anything later is reported as done.
+    EXPECT_EQ(mwrite4(mf_, kScratchAddr, 2), -1);
+    EXPECT_EQ(fn().space_read(2, kScratchAddr), 0x600DF00Du);
+    // The requests after the stray reply never went out.
+    EXPECT_EQ(server_->requests().size(), sent);
+    EXPECT_TRUE(server_->wait_idle(5000));
+}
+
 TEST_F(RemoteTest, OverlongCloseReplyStillClosesTheConnection)
 {
     serve("1.6", {make_fault(RequestKind::kClose, FaultAction::kOverlong)});

@@ -229,23 +229,33 @@ int run(int argc, char** argv)
     sa.sa_flags = SA_SIGINFO | SA_RESTART;
     sigemptyset(&sa.sa_mask);
     const int forwarded[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+    sigset_t held, old_mask;
+    sigemptyset(&held);
     for (int sig : forwarded) {
         sigaction(sig, &sa, nullptr);
+        sigaddset(&held, sig);
     }
+    // Held back until the command's pid is known: one sent as soon as the
+    // command has started (it may run before this process does) is then
+    // passed on instead of being dropped.
+    sigprocmask(SIG_BLOCK, &held, &old_mask);
     fflush(nullptr);
     pid_t child = fork();
     if (child < 0) {
+        sigprocmask(SIG_SETMASK, &old_mask, nullptr);
         throw std::runtime_error(std::string("fork: ") + strerror(errno));
     }
     if (child == 0) {
         for (int sig : forwarded) {
             signal(sig, SIG_DFL);
         }
+        sigprocmask(SIG_SETMASK, &old_mask, nullptr);
         execvp(argv[i], argv + i);
         fprintf(stderr, "kelvra-sim: cannot run %s: %s\n", argv[i], strerror(errno));
         _exit(kExecFailed);
     }
     g_child = child;
+    sigprocmask(SIG_SETMASK, &old_mask, nullptr);
     int status = 0;
     while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
     }

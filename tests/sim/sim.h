@@ -360,9 +360,10 @@ struct SmbusGateway {
 };
 
 // A hardware semaphore word. A read of a free word takes it and answers 0
-// (the CR mailbox's and the flash lock's protocol); a non-zero write to a
-// free word takes it for that ticket (the VSEC gateway's protocol); a write
-// of 0 frees it unless it is stuck.
+// (the CR mailbox's and the flash lock's protocol: read_take); a non-zero
+// write to a free word takes it for that ticket, and a read only shows the
+// owner (the VSEC gateway's and the ICMD semaphore in space 10's protocol);
+// a write of 0 frees it unless it is stuck.
 struct HwSemaphore {
     uint32_t owner = 0;
     uint32_t read_take()

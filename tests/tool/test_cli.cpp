@@ -150,6 +150,28 @@ TEST(KelvraCli, ToolWritesNothingOfItsOwnToStandardError)
     }
 }
 
+// Output that cannot be written turns success into failure; a command that
+// already failed keeps its own status.
+TEST(KelvraCli, OutputThatCannotBeWrittenIsAFailure)
+{
+    struct FullCase {
+        std::string args;
+        int status;
+    };
+    for (const FullCase& c : std::vector<FullCase>{{"version", 255},
+                                                   {"help", 255},
+                                                   {"show -h", 255},
+                                                   {"collect --help", 255},
+                                                   {"nope", 255},
+                                                   {"show -p zz", 254},
+                                                   {"", 1}}) {
+        auto r = run({"/bin/sh", "-c", std::string("exec '") + KELVRA_BIN + "' " + c.args + " >/dev/full"});
+        EXPECT_FALSE(r.signaled) << c.args;
+        EXPECT_EQ(r.status, c.status) << c.args;
+        EXPECT_EQ(r.err, "") << c.args;
+    }
+}
+
 }  // namespace
 
 namespace {
