@@ -1,15 +1,20 @@
 #include "tov_core/tov_core_utils/operating_system/OperatingSystemAPI.h"
 
-#include <fstream>
+#include <unistd.h>
 
 #include "tov_core/tov_core_utils/operating_system/Linux.h"
+#include "tov_core/tov_core_utils/operating_system/regular_file.h"
 
 namespace tov_core {
 
 bool OperatingSystemAPI::FileExists(const std::string& path)
 {
-    std::ifstream stream(path);
-    return stream.is_open();
+    int fd = -1;
+    if (OpenRegularFile(path, fd) != RegularFileStatus::Ok) {
+        return false;
+    }
+    close(fd);
+    return true;
 }
 
 std::unique_ptr<OperatingSystemAPI> FactoryOperatingSystemAPI::GetInstance()
