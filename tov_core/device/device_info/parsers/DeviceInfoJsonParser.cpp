@@ -170,4 +170,19 @@ std::vector<uint32_t> DeviceInfoJsonParser::GetFieldValueAsVector(const std::str
     return list;
 }
 
+uint32_t DeviceInfoJsonParser::GetFieldValueAsUnsigned(const std::string& field, const std::string& section,
+                                                       uint32_t max)
+{
+    Json::Value value = GetFieldValue(field, section);
+    // JsonCpp would read a boolean as 0 or 1 and cut a fraction; neither is
+    // a number this caller can use.
+    if (value.type() != Json::intValue && value.type() != Json::uintValue) {
+        ThrowWrongType(field, section, "not an integer");
+    }
+    if ((value.type() == Json::intValue && value.asLargestInt() < 0) || value.asLargestUInt() > max) {
+        ThrowWrongType(field, section, "outside 0 to " + std::to_string(max));
+    }
+    return static_cast<uint32_t>(value.asLargestUInt());
+}
+
 }  // namespace tov_core

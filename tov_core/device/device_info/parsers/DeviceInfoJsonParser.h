@@ -51,6 +51,7 @@ public:
     // Elements are read as signed 32-bit numbers and kept as their unsigned
     // pattern, in file order; a scalar reads as an empty list.
     std::vector<uint32_t> GetFieldValueAsVector(const std::string& field, const std::string& section) override;
+    uint32_t GetFieldValueAsUnsigned(const std::string& field, const std::string& section, uint32_t max) override;
 
     const std::string& GetJsonDir() const { return m_oJsonDir; }
 
