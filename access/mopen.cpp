@@ -26,6 +26,7 @@
 #include "access/gearbox.h"
 #include "access/inband.h"
 #include "access/later_roads.h"
+#include "access/lock_file.h"
 #include "access/remote.h"
 #include "access/pyx_driver.h"
 #include "access/ul_context.h"
@@ -373,23 +374,32 @@ extern "C" {
 
 int create_lock(const char* base, const char* suffix)
 {
-    if (mkdir("/tmp", 0777) != 0 && errno != EEXIST) {
-        fprintf(stderr, "create_lock: Failed to create tmp directory");
-        return -1;
-    }
-    const char* dir = "/tmp/harlowen_lockfiles";
-    if (mkdir(dir, 0777) != 0 && errno != EEXIST) {
-        fprintf(stderr, "create_lock: Failed to create lock file dir: %s", dir);
-        return -1;
-    }
     char path[1100];
-    snprintf(path, sizeof path, "%s/%s_%s", dir, base, suffix);
-    int fd = open(path, O_RDONLY | O_CREAT, 0777);
-    if (fd < 0) {
-        fprintf(stderr, "create_lock: Failed to create lockfile: %s  errno %d\n", path, errno);
-        return -1;
+    int n = snprintf(path, sizeof path, "%s/%s_%s", LOCK_FILE_DIR, base != nullptr ? base : "",
+                     suffix != nullptr ? suffix : "");
+    lock_file_step failed = LOCK_STEP_FILE;
+    int fd = -1;
+    if (n < 0 || (size_t)n >= sizeof path) {
+        // A cut name would be another device's lock.
+        errno = ENAMETOOLONG;
+    } else {
+        fd = open_lock_file(path + strlen(LOCK_FILE_DIR) + 1, &failed);
     }
-    return fd;
+    if (fd >= 0) {
+        return fd;
+    }
+    switch (failed) {
+    case LOCK_STEP_TMP:
+        fprintf(stderr, "create_lock: Failed to create tmp directory");
+        break;
+    case LOCK_STEP_DIR:
+        fprintf(stderr, "create_lock: Failed to create lock file dir: %s", LOCK_FILE_DIR);
+        break;
+    case LOCK_STEP_FILE:
+        fprintf(stderr, "create_lock: Failed to create lockfile: %s  errno %d\n", path, errno);
+        break;
+    }
+    return -1;
 }
 
 int get_bar_offset(const char* node)

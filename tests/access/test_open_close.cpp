@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <memory>
 #include <ostream>
 #include <string>
 
@@ -18,6 +19,8 @@
 #include "access/pyx_driver.h"
 #include "tests/access/driver_host.h"
 #include "tov_core/device/pyx_device/wrapper/PyxDeviceWrapperC.h"
+#include "tests/access/lock_plants.h"
+#include "tests/common/testkit.h"
 
 namespace {
 
@@ -455,6 +458,73 @@ TEST(OpenBarGateway, LockDirectoryThatCannotBeMadeFailsTheOpen)
     EXPECT_EQ(open_descriptors(), fds);
     EXPECT_EQ(mount("none", "/tmp", nullptr, MS_REMOUNT, nullptr), 0) << strerror(errno);
 }
+
+// What another user left at the BAR gateway's lock file name: the open
+// either gets a lock file that only root can open and hold, or fails with the
+// lock file's message; it never blocks and never goes through a link.
+class PlantedBarGatewayLock : public testing::TestWithParam<access_test::LockPlant> {};
+
+TEST_P(PlantedBarGatewayLock, IsUsedOnlyWhenRootAloneCanHoldIt)
+{
+    using access_test::LockOutcome;
+    DriverHost host(0x0001020B, "bar_gw_offset = 0x100\n");
+    const std::string lock = "/tmp/harlowen_lockfiles/qz4119_pci_cr0_mem";
+    const access_test::LockPlant& p = GetParam();
+    p.plant(lock);
+    struct stat planted;
+    bool had = lstat(lock.c_str(), &planted) == 0;
+    std::unique_ptr<access_test::FifoWatchdog> watchdog;
+    if (had && S_ISFIFO(planted.st_mode)) {
+        watchdog.reset(new access_test::FifoWatchdog(lock));
+    }
+    int fds = open_descriptors();
+    testing::internal::CaptureStderr();
+    mFile* mf = mopen(DriverHost::kCrNode);
+    std::string err = testing::internal::GetCapturedStderr();
+    bool blocked = watchdog && watchdog->fired();
+    watchdog.reset();
+    EXPECT_FALSE(blocked) << "the open waited on the planted FIFO";
+    if (p.outcome == LockOutcome::Made || p.outcome == LockOutcome::Replaced) {
+        ASSERT_NE(mf, nullptr) << strerror(errno);
+        EXPECT_EQ(err, "");
+        EXPECT_GT(mf->lock_fd, 0);
+        access_test::expect_private_lock(lock);
+        struct stat now, named;
+        ASSERT_EQ(fstat(mf->lock_fd, &now), 0);
+        ASSERT_EQ(lstat(lock.c_str(), &named), 0);
+        EXPECT_EQ(named.st_ino, now.st_ino) << "the handle holds the file at the name";
+        if (p.outcome == LockOutcome::Replaced) {
+            EXPECT_NE(now.st_ino, planted.st_ino);
+        }
+        // Every gateway access takes the lock: the planter's hold on its own
+        // file stops none of them.
+        host.fake.cr_write(host.f, 0x100, 0x99887766);
+        uint32_t v = 0;
+        EXPECT_EQ(mread4(mf, 0x1234, &v), 4);
+        EXPECT_EQ(v, 0x99887766u);
+        mclose(mf);
+    } else {
+        EXPECT_EQ(mf, nullptr);
+        if (p.outcome == LockOutcome::RefusedFile) {
+            EXPECT_EQ(err, "create_lock: Failed to create lockfile: " + lock + "  errno " + std::to_string(p.error) +
+                               "\n");
+            struct stat still;
+            ASSERT_EQ(lstat(lock.c_str(), &still), 0);
+            EXPECT_EQ(still.st_ino, planted.st_ino) << "what was planted stays";
+        } else {
+            EXPECT_EQ(err, "create_lock: Failed to create lock file dir: /tmp/harlowen_lockfiles");
+            EXPECT_NE(access(lock.c_str(), F_OK), 0) << "nothing was made in another user's directory";
+        }
+        EXPECT_EQ(open_descriptors(), fds) << "the failed open left nothing open";
+    }
+    if (access("/tmp/victim", F_OK) == 0) {
+        EXPECT_EQ(testkit::read_file("/tmp/victim"), "keep");
+    }
+    access_test::release_planted_holder();
+}
+
+INSTANTIATE_TEST_SUITE_P(Plants, PlantedBarGatewayLock, testing::ValuesIn(access_test::lock_plants()),
+                         access_test::lock_plant_name);
 
 TEST(OpenAdvanced, MaskRefusesWithEperm)
 {

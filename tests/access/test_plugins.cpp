@@ -177,6 +177,40 @@ TEST_F(LibLocation, LastAssigningLineWinsAndBlanksAreCut)
     EXPECT_EQ(qzcr_utils_load_dl_ctx(DL_KIND_CABLES), nullptr);
 }
 
+// Runs of '/' pad a path to a chosen length without changing what it names.
+std::string padded(const std::string& path, size_t length)
+{
+    std::string out = path;
+    out.insert(1, length - path.size(), '/');
+    return out;
+}
+
+TEST_F(LibLocation, BaseThatCannotHoldThePluginPathIsRefused)
+{
+    unsetenv("DOZUDOV_PATH");
+    const size_t relative = strlen("/tov/python_tools/rreg_access.so");
+    const size_t room = 511;  // the path buffer holds 511 characters
+    struct {
+        const char* label;
+        std::string base;
+        bool loads;
+    } cases[] = {
+        // A base naming a loadable library: cut off, the path would be the
+        // base itself, which must not be loaded in the plug-in's place.
+        {"library_as_base_one_too_long", padded(kRegAccess, room - relative + 1), false},
+        {"library_as_base_of_490", padded(kRegAccess, 490), false},
+        {"library_as_base_of_511", padded(kRegAccess, room), false},
+        {"plugin_below_a_base_that_just_fits", padded(lay_out_base("fits"), room - relative), true},
+    };
+    for (const auto& c : cases) {
+        ASSERT_LT(c.base.size(), 512u) << c.label;
+        tov_test::ProductConfigFile config("tov_lib_location=" + c.base + "\n");
+        dl_ctx* ctx = qzcr_utils_load_dl_ctx(DL_KIND_REG_ACCESS);
+        EXPECT_EQ(ctx != nullptr, c.loads) << c.label;
+        qzcr_utils_free_dl_ctx(ctx);
+    }
+}
+
 TEST_F(LibLocation, DefaultBaseAndTheCoreKind)
 {
     unsetenv("DOZUDOV_PATH");

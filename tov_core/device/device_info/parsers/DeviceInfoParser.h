@@ -21,6 +21,9 @@ public:
     virtual int GetFieldValueAsInt(const std::string& field, const std::string& section) = 0;
     virtual bool GetFieldValueAsBool(const std::string& field, const std::string& section) = 0;
     virtual std::vector<uint32_t> GetFieldValueAsVector(const std::string& field, const std::string& section) = 0;
+    // Strict: only a JSON integer from 0 to max is a value; a text, boolean,
+    // fraction, negative number or a number above max throws.
+    virtual uint32_t GetFieldValueAsUnsigned(const std::string& field, const std::string& section, uint32_t max) = 0;
 };
 
 }  // namespace tov_core
