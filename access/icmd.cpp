@@ -291,6 +291,8 @@ struct IcmdField {
     uint32_t min;
     uint32_t max;
     uint32_t* value;
+    bool has_default;  // a missing key takes fallback instead of failing
+    uint32_t fallback;
 };
 
 const uint32_t kAnyAddress[2] = {0, kMaxCrAddress};
@@ -299,7 +301,16 @@ const uint32_t kAnyWidth[2] = {1, 32};
 
 IcmdField field(const char* key, const uint32_t (&range)[2], uint32_t* value)
 {
-    return IcmdField{key, range[0], range[1], value};
+    return IcmdField{key, range[0], range[1], value, false, 0};
+}
+
+// The pointer width has a documented default when the database does not
+// give it; a value that is there must still be usable.
+const uint32_t kDefaultCmdPtrBitlen = 24;
+
+IcmdField field_or(const char* key, const uint32_t (&range)[2], uint32_t* value, uint32_t fallback)
+{
+    return IcmdField{key, range[0], range[1], value, true, fallback};
 }
 
 // All or nothing: the values are stored only when every one of them is
@@ -309,7 +320,12 @@ bool read_icmd_fields(std::initializer_list<IcmdField> fields)
     std::vector<uint32_t> values;
     for (const IcmdField& f : fields) {
         uint32_t v = 0;
-        if (get_field_as_unsigned(f.key, kIcmdInfoSection, f.max, &v) != 0 || v < f.min) {
+        int rc = get_field_as_unsigned(f.key, kIcmdInfoSection, f.max, &v);
+        if (rc == 1 && f.has_default) {
+            v = f.fallback;
+            rc = 0;
+        }
+        if (rc != 0 || v < f.min) {
             debug("-D- iCMD %s of the device information is missing or out of range\n", f.key);
             return false;
         }
@@ -476,7 +492,7 @@ int icmd_open_cr(mFile* mf)
     }
     uint32_t cmd_ptr_addr = 0;
     if (!read_icmd_fields({field("cmd_ptr_address", kAnyAddress, &cmd_ptr_addr),
-                           field("cmd_ptr_bitlen", kAnyWidth, &c.cmd_ptr_bitlen),
+                           field_or("cmd_ptr_bitlen", kAnyWidth, &c.cmd_ptr_bitlen, kDefaultCmdPtrBitlen),
                            field("version_bit_offset", kAnyBit, &c.version_bit_offset),
                            field("version_bitlen", kAnyWidth, &c.version_bitlen),
                            field("semaphore_address", kAnyAddress, &c.semaphore_addr),

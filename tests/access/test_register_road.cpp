@@ -706,6 +706,9 @@ INSTANTIATE_TEST_SUITE_P(
                      ME_REG_ACCESS_ICMD_NOT_SUPPORTED},
         IcmdInfoCase{"pointer_width_33", 0x82, [](Json::Value& s) { set(s, "cmd_ptr_bitlen", 33); },
                      ME_REG_ACCESS_ICMD_NOT_SUPPORTED},
+        // The pointer width alone has a default (24) when the file lacks it.
+        IcmdInfoCase{"pointer_width_missing", 0x82, [](Json::Value& s) { s.removeMember("cmd_ptr_bitlen"); }, ME_OK},
+        IcmdInfoCase{"pointer_width_null", 0x82, [](Json::Value& s) { set(s, "cmd_ptr_bitlen", Json::Value()); }, ME_OK},
         IcmdInfoCase{"version_bit_32", 0x82, [](Json::Value& s) { set(s, "version_bit_offset", 32); },
                      ME_REG_ACCESS_ICMD_NOT_SUPPORTED},
         IcmdInfoCase{"gearbox_semaphore_as_text", 0x252,

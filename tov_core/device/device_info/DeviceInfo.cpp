@@ -103,6 +103,11 @@ uint32_t DeviceInfo::GetFieldAsUnsigned(const std::string& field, const std::str
     return m_poParser->GetFieldValueAsUnsigned(field, section, max);
 }
 
+bool DeviceInfo::HasField(const std::string& field, const std::string& section)
+{
+    return m_poParser->HasFieldValue(field, section);
+}
+
 bool DeviceInfo::GetFieldAsBool(const std::string& field, const std::string& section)
 {
     return m_poParser->GetFieldValueAsBool(field, section);

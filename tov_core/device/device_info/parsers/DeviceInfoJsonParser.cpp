@@ -108,6 +108,15 @@ void DeviceInfoJsonParser::ThrowWrongType(const std::string& field, const std::s
                                                                                        << ")");
 }
 
+bool DeviceInfoJsonParser::HasFieldValue(const std::string& field, const std::string& section)
+{
+    const Json::Value& sectionValue = m_oRoot[section];
+    if (!sectionValue.isNull() && !sectionValue.isObject()) {
+        ThrowWrongType(field, section, "the section is not a JSON object");
+    }
+    return !sectionValue.isNull() && !sectionValue[field].isNull();
+}
+
 Json::Value DeviceInfoJsonParser::GetFieldValue(const std::string& field, const std::string& section)
 {
     const Json::Value& root = m_oRoot;

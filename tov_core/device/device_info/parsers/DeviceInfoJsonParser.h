@@ -52,6 +52,7 @@ public:
     // pattern, in file order; a scalar reads as an empty list.
     std::vector<uint32_t> GetFieldValueAsVector(const std::string& field, const std::string& section) override;
     uint32_t GetFieldValueAsUnsigned(const std::string& field, const std::string& section, uint32_t max) override;
+    bool HasFieldValue(const std::string& field, const std::string& section) override;
 
     const std::string& GetJsonDir() const { return m_oJsonDir; }
 

@@ -220,6 +220,9 @@ int get_field_as_unsigned(const char* key, const char* section, uint32_t max, ui
         RequirePointer(value, "value");
         std::string field = TextArgument(key, "key");
         std::string sectionName = TextArgument(section, "section");
+        if (!CurrentDevice().HasField(field, sectionName)) {
+            return 1;
+        }
         *value = CurrentDevice().GetFieldAsUnsigned(field, sectionName, max);
         return 0;
     }
