@@ -636,7 +636,9 @@ TEST_F(KelvraOnSim, SigintCutsTheTimedWaitShort)
     ASSERT_TRUE(collected(r.out, &ms, &ns, &before, &after)) << r.out;
     EXPECT_EQ(before, "\n");
     EXPECT_EQ(after, HEADER + table(1, 1));
-    EXPECT_LE(ms, ms_between(active, sent) + 5);
+    // The tool's own clock runs from its switch-on to its wake-up after the
+    // signal: never longer than the run it lies in, whatever the load.
+    EXPECT_LE(ms, ms_between(active, k->ended()));
     EXPECT_GE(ms, ms_between(active, sent) - 300);
     EXPECT_LT(ns, 1000000);
     EXPECT_LT(ms_between(k->started(), k->ended()), 5000);
