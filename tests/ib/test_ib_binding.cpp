@@ -96,15 +96,19 @@ TEST_F(Binding, PortThatCannotOpenIsAnAllocationFailure)
 
 TEST_F(Binding, UnresolvedAddressIsARuntimeError)
 {
-    LibIBMadWrapper binding;
-    binding.RPCOpenPort("qrv5_0", 1, kClasses, 4);
-    world->resolve_result = -1;
-    try {
-        binding.IBResolvePortIDStr("16", IB_DEST_LID);
-        FAIL() << "resolved";
-    } catch (const std::runtime_error& e) {
-        EXPECT_STREQ(e.what(), "ib_resolve_portid failed.");
+    {
+        LibIBMadWrapper binding;
+        binding.RPCOpenPort("qrv5_0", 1, kClasses, 4);
+        world->resolve_result = -1;
+        try {
+            binding.IBResolvePortIDStr("16", IB_DEST_LID);
+            FAIL() << "resolved";
+        } catch (const std::runtime_error& e) {
+            EXPECT_STREQ(e.what(), "ib_resolve_portid failed.");
+        }
     }
+    // The device that failed never closes its port: the binding does.
+    EXPECT_EQ(JournalFrom("ib_resolve"), "ib_resolve_portid_str_via 16 0\nmad_rpc_close_port\nunload libibmad.so.5\n");
 }
 
 TEST_F(Binding, KeysOfTheLidGoWhereEachMadCarriesThem)

@@ -233,6 +233,14 @@ TEST_F(Wire, ClassAAccessIsASetWithTheKeyBeforeThePayload)
     EXPECT_EQ(payload[2], 3) << "the rest of the reply is the request echoed";
 }
 
+TEST_F(Wire, PortLeftOpenIsClosedWithTheBinding)
+{
+    Prepare("16", IB_DEST_LID);
+    wrapper.reset();
+    EXPECT_EQ(world->open_calls, 1);
+    EXPECT_EQ(world->close_calls, 1);
+}
+
 TEST_F(Wire, SilentFabricGivesNoReply)
 {
     Prepare("16", IB_DEST_LID);

@@ -72,6 +72,9 @@ LibIBMadWrapper::LibIBMadWrapper()
 
 LibIBMadWrapper::~LibIBMadWrapper()
 {
+    // A device whose creation failed after the port was opened never gets
+    // to close it; the port (and its file descriptor) would be lost.
+    RPCClosePort();
     try {
         m_poDynamicLinking->FreeDynamicLibrary();
     } catch (const std::exception& e) {

@@ -36,7 +36,8 @@ public:
     // ("Failed to get the function address" + name) for the first missing
     // entry point; the loader is released on the way out.
     LibIBMadWrapper();
-    // Frees the library through the loader, then drops the loader.
+    // Closes a port still open, frees the library through the loader, then
+    // drops the loader.
     virtual ~LibIBMadWrapper();
 
     LibIBMadWrapper(const LibIBMadWrapper&) = delete;
