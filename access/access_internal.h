@@ -40,8 +40,9 @@ void i2c_pre_read_write_actions(mFile* mf, unsigned int offset, int keep_width, 
 int prepare_i2c_buf(uint8_t* buf, uint32_t addr_type, unsigned int offset);
 /* flock with retries on EAGAIN; 0 or -1. */
 int flock_int(int fd, int operation);
-/* Lock file "/tmp/harlowen_lockfiles/<base>_<suffix>": its descriptor, or -1
- * with the message of the failing step printed. */
+/* Lock file "/tmp/harlowen_lockfiles/<base>_<suffix>" (lock_file.h says what
+ * may be used as one): its descriptor, or -1 with the message of the failing
+ * step printed. */
 int create_lock(const char* base, const char* suffix);
 
 /* ---- discovery helpers ---- */

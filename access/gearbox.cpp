@@ -76,15 +76,6 @@ bool mddt_debug()
     return getenv("MDDT_DEBUG") != nullptr;
 }
 
-void dump(const char* label, const uint8_t* p, size_t len)
-{
-    fprintf(stderr, "%s", label);
-    for (size_t i = 0; i < len; i++) {
-        fprintf(stderr, "%02x", p[i]);
-    }
-    fprintf(stderr, "\n");
-}
-
 bool copy_name(char* dst, const char* src)
 {
     size_t n = strlen(src);
@@ -236,7 +227,7 @@ int mopen_gearbox(char* name, mFile* mf)
 int config_gearbox_sw_mux(mFile* mf)
 {
     if (mf == nullptr || (!mf->gb_managed && !mf->gb_is_mngr)) {
-        fprintf(stderr, "-E- Device is not gearbox. No configuration is needed.\n");
+        fprintf(stderr, "-E- Device is not gearbox. No configuration is needed.");
         return -1;
     }
     int wanted = mf->gb_is_mngr ? kMngrMuxValue : get_mux_config_val(mf->gb_mux_index);
@@ -246,12 +237,12 @@ int config_gearbox_sw_mux(mFile* mf)
     int result = 0;
     uint8_t cur[2] = {0, 0};
     if (mread_i2cblock(mf, kMuxSecondary, 2, kMuxRegister, cur, 2) < 2) {
-        fprintf(stderr, "-E- Count not configure SW Mux for gearbox. Can't read from GW address.\n");
+        fprintf(stderr, "-E- Count not configure SW Mux for gearbox. Can't read from GW address.");
         result = -1;
     } else if ((cur[0] | cur[1] << 8) != wanted) {
         uint8_t val[2] = {(uint8_t)wanted, (uint8_t)(wanted >> 8)};
         if (mwrite_i2cblock(mf, kMuxSecondary, 2, kMuxRegister, val, 2) < 2) {
-            fprintf(stderr, "-E- Count not configure SW Mux for gearbox. Can't write to GW address.\n");
+            fprintf(stderr, "-E- Count not configure SW Mux for gearbox. Can't write to GW address.");
             result = -1;
         }
     }
@@ -275,7 +266,7 @@ mddt_handler_fn create_mddt_handler(mFile* mf)
     // The handle's own context: it lives exactly as long as the handle.
     void* entry = mf != nullptr && mf->dl_ctx != nullptr ? mf->dl_ctx->entries[kMddtSlot] : nullptr;
     if (entry == nullptr) {
-        fprintf(stderr, "Mddt Handler not found!\n");
+        fprintf(stderr, "Mddt Handler not found!");
         return nullptr;
     }
     return reinterpret_cast<mddt_handler_fn>(entry);
@@ -299,7 +290,7 @@ int gearbox_mddt_crspace_access(mFile* mf, int op, uint32_t* data, unsigned int 
         return ME_UNSUPPORTED_DEVICE;
     }
     if (length > GB_MDDT_PAYLOAD_MAX) {
-        fprintf(stderr, "-E- read/write failure - buffer size larger then limit.\n");
+        fprintf(stderr, "-E- read/write failure - buffer size larger then limit.");
         return ME_REG_ACCESS_TOO_LARGE;
     }
     if (length < 0 || (length > 0 && data == nullptr)) {
@@ -436,7 +427,7 @@ int create_mddt_wrapper_for_cmd_payload(mFile* mf, int opcode, const uint32_t* i
     swap_words(record + kRecCmdData, (size_t)input_size);
     GbAccessScope scope(mf, GB_ACCESS_NONE);
     if (mddt_debug()) {
-        dump("-I- MDDT: send -- ", record, sizeof record);
+        fprintf(stderr, "-I- MDDT: send -- ");
     }
     mddt_handler_fn entry = create_mddt_handler(mf);
     if (entry == nullptr) {
@@ -444,7 +435,7 @@ int create_mddt_wrapper_for_cmd_payload(mFile* mf, int opcode, const uint32_t* i
     }
     int rc = entry(mf, ACCESS_METHOD_GET, record);
     if (mddt_debug()) {
-        dump("-I- MDDT: recived data -- ", record, sizeof record);
+        fprintf(stderr, "-I- MDDT: recived data -- ");
         fprintf(stderr, "MDDT return with RC = %d\n", rc);
     }
     if (output_size > 0) {

@@ -18,6 +18,7 @@
 #include <string.h>
 #include <unistd.h>
 
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -211,10 +212,11 @@ int icmd_take_semaphore_com(mFile* mf, uint32_t ticket)
                 debug("Failed!\n");
                 return ME_ICMD_STATUS_ICMD_NOT_READY;
             }
+            // The datagram lock names no semaphore address: the CR
+            // semaphore's address means nothing to it.
             uint32_t reply_bit = 0;
             uint8_t reply_byte = 0;
-            int rc = mib_semaphore_lock_vs_mad(mf, 1, mf->icmd.semaphore_addr, 0, &mf->icmd.lock_key, &reply_bit,
-                                               &reply_byte, 1);
+            int rc = mib_semaphore_lock_vs_mad(mf, 1, 0, 0, &mf->icmd.lock_key, &reply_bit, &reply_byte, 1);
             if ((rc & ~ME_MAD_BAD_BUSY) != 0) {
                 debug("Failed!\n");
                 return ME_ICMD_STATUS_ICMD_NOT_READY;
@@ -256,8 +258,8 @@ int icmd_clear_semaphore_com(mFile* mf)
         uint32_t reply_bit = 0;
         uint8_t reply_byte = 0;
         int rc = mib_semaphore_lock_vs_mad != nullptr
-                     ? mib_semaphore_lock_vs_mad(mf, 3, mf->icmd.semaphore_addr, mf->icmd.lock_key,
-                                                 &mf->icmd.lock_key, &reply_bit, &reply_byte, 1)
+                     ? mib_semaphore_lock_vs_mad(mf, 3, 0, mf->icmd.lock_key, &mf->icmd.lock_key, &reply_bit,
+                                                 &reply_byte, 1)
                      : -1;
         if (rc != 0 || mf->icmd.lock_key != 0) {
             debug("Failed!\n");
@@ -275,6 +277,65 @@ int icmd_clear_semaphore_com(mFile* mf)
     }
     mf->icmd.took_semaphore = 0;
     return ME_OK;
+}
+
+// The mailbox values ICMD set-up takes from the current device's
+// information. Each must stand there as an integer in its range: the flat
+// getters answer 0 for a missing or malformed value, which would put the
+// mailbox at CR address 0 and its control word at 0x3FC.
+const char kIcmdInfoSection[] = "qzcr_icmd_info";
+const uint32_t kMaxCrAddress = 0x7FFFFFFF;
+
+struct IcmdField {
+    const char* key;
+    uint32_t min;
+    uint32_t max;
+    uint32_t* value;
+    bool has_default;  // a missing key takes fallback instead of failing
+    uint32_t fallback;
+};
+
+const uint32_t kAnyAddress[2] = {0, kMaxCrAddress};
+const uint32_t kAnyBit[2] = {0, 31};
+const uint32_t kAnyWidth[2] = {1, 32};
+
+IcmdField field(const char* key, const uint32_t (&range)[2], uint32_t* value)
+{
+    return IcmdField{key, range[0], range[1], value, false, 0};
+}
+
+// The pointer width has a documented default when the database does not
+// give it; a value that is there must still be usable.
+const uint32_t kDefaultCmdPtrBitlen = 24;
+
+IcmdField field_or(const char* key, const uint32_t (&range)[2], uint32_t* value, uint32_t fallback)
+{
+    return IcmdField{key, range[0], range[1], value, true, fallback};
+}
+
+// All or nothing: the values are stored only when every one of them is
+// usable.
+bool read_icmd_fields(std::initializer_list<IcmdField> fields)
+{
+    std::vector<uint32_t> values;
+    for (const IcmdField& f : fields) {
+        uint32_t v = 0;
+        int rc = get_field_as_unsigned(f.key, kIcmdInfoSection, f.max, &v);
+        if (rc == 1 && f.has_default) {
+            v = f.fallback;
+            rc = 0;
+        }
+        if (rc != 0 || v < f.min) {
+            debug("-D- iCMD %s of the device information is missing or out of range\n", f.key);
+            return false;
+        }
+        values.push_back(v);
+    }
+    size_t i = 0;
+    for (const IcmdField& f : fields) {
+        *f.value = values[i++];
+    }
+    return true;
 }
 
 uint32_t ticket_of(const mFile* mf)
@@ -361,8 +422,11 @@ int icmd_open_vsec(mFile* mf)
         icmd_clear_semaphore_com(mf);
         return ME_REG_ACCESS_ICMD_NOT_SUPPORTED;
     }
-    c.static_cfg_not_done_addr = (uint32_t)get_static_cfg_not_done_address();
-    c.static_cfg_not_done_offs = (uint32_t)get_static_cfg_not_done_offset();
+    if (!read_icmd_fields({field("static_cfg_not_done_address", kAnyAddress, &c.static_cfg_not_done_addr),
+                           field("static_cfg_not_done_offset", kAnyBit, &c.static_cfg_not_done_offs)})) {
+        icmd_clear_semaphore_com(mf);
+        return ME_REG_ACCESS_ICMD_NOT_SUPPORTED;
+    }
     icmd_clear_semaphore_com(mf);
     debug("-D- VS iCMD stat_cfg_not_done addr: 0x%x:%d\n", c.static_cfg_not_done_addr, c.static_cfg_not_done_offs);
     debug("-D- iCMD command addr: 0x%x\n", c.cmd_addr);
@@ -383,6 +447,12 @@ int icmd_open_gearbox(mFile* mf)
     if (read_device_id(mf, &id) != 4 || create_instance((int)id) != 0) {
         return ME_REG_ACCESS_ICMD_NOT_SUPPORTED;
     }
+    uint32_t semaphore = 0, not_done_addr = 0, not_done_offs = 0;
+    if (!read_icmd_fields({field("semaphore_address", kAnyAddress, &semaphore),
+                           field("static_cfg_not_done_address", kAnyAddress, &not_done_addr),
+                           field("static_cfg_not_done_offset", kAnyBit, &not_done_offs)})) {
+        return ME_REG_ACCESS_ICMD_NOT_SUPPORTED;
+    }
     if (gbox_gw_start_addr == 0xFFFF) {
         uint32_t base = 0;
         if (mread4(mf, kGearboxBaseAddr, &base) != 4) {
@@ -395,9 +465,9 @@ int icmd_open_gearbox(mFile* mf)
     c.cmd_addr = base + 0x100;
     c.ctrl_addr = base + 0x100;
     mf->gb_icmd_read_addr = base + 0x104;
-    c.semaphore_addr = (uint32_t)get_semaphore_address();
-    c.static_cfg_not_done_addr = (uint32_t)get_static_cfg_not_done_address();
-    c.static_cfg_not_done_offs = (uint32_t)get_static_cfg_not_done_offset();
+    c.semaphore_addr = semaphore;
+    c.static_cfg_not_done_addr = not_done_addr;
+    c.static_cfg_not_done_offs = not_done_offs;
     c.max_cmd_size = kGearboxMailboxSize;
     c.opened = 1;
     return ME_OK;
@@ -420,14 +490,17 @@ int icmd_open_cr(mFile* mf)
     if (is_tobel_gear_box()) {
         return icmd_open_gearbox(mf);
     }
-    uint32_t cmd_ptr_addr = (uint32_t)get_cmd_ptr_address();
-    c.cmd_ptr_bitlen = (uint32_t)get_cmd_ptr_bitlen();
-    c.version_bit_offset = (uint32_t)get_version_bit_offset();
-    c.version_bitlen = (uint32_t)get_version_bitlen();
-    c.semaphore_addr = (uint32_t)get_semaphore_address();
-    c.static_cfg_not_done_addr = (uint32_t)get_static_cfg_not_done_address();
-    c.static_cfg_not_done_offs = (uint32_t)get_static_cfg_not_done_offset();
-    c.version_addr = (uint32_t)get_version_address();
+    uint32_t cmd_ptr_addr = 0;
+    if (!read_icmd_fields({field("cmd_ptr_address", kAnyAddress, &cmd_ptr_addr),
+                           field_or("cmd_ptr_bitlen", kAnyWidth, &c.cmd_ptr_bitlen, kDefaultCmdPtrBitlen),
+                           field("version_bit_offset", kAnyBit, &c.version_bit_offset),
+                           field("version_bitlen", kAnyWidth, &c.version_bitlen),
+                           field("semaphore_address", kAnyAddress, &c.semaphore_addr),
+                           field("static_cfg_not_done_address", kAnyAddress, &c.static_cfg_not_done_addr),
+                           field("static_cfg_not_done_offset", kAnyBit, &c.static_cfg_not_done_offs),
+                           field("version_address", kAnyAddress, &c.version_addr)})) {
+        return ME_REG_ACCESS_ICMD_NOT_SUPPORTED;
+    }
     c.last_syndrome = 0;
     c.max_cmd_size = kCrMailboxSize;
 

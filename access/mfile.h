@@ -235,6 +235,10 @@ int mread64(mFile* mf, unsigned int offset, void* data, int length);
 int mwrite64(mFile* mf, unsigned int offset, void* data, int length);
 /* Largest chunk in bytes a block call of this handle moves at once. */
 int get_chunk_size(mFile* mf);
+/* 1 when the handle moves blocks in large chunks: any handle that is not a
+ * USB adapter, and an adapter whose word at 0xF0014 reads back from a block
+ * read at 0xF0010 (an adapter that cannot answers 0xFFFFFFFF there). */
+int check_qzusb_block_access(mFile* mf);
 /* Address space of later word accesses; 0, or -1 when the device lacks it. */
 int mset_addr_space(mFile* mf, int space);
 /* Byte-swaps length/4 words in place. */
@@ -312,6 +316,9 @@ int is_bdf(const char* name, unsigned* domain, unsigned* bus, unsigned* dev, uns
  * MDEV_NAME_SIZE bytes. */
 int is_ib_dev(const char* name, char* out);
 int is_net_dev(const char* name, char* out);
+/* The BAR gateway offset a driver node file names on its first
+ * "bar_gw_offset = 0x..." line; -1 when it names none or it does not parse. */
+int get_bar_offset(const char* node);
 /* 0 when the driver's node file names a PCI address, else 1. */
 int get_dev_dbdf(const char* dev_name, uint16_t* domain, uint8_t* bus, uint8_t* dev, uint8_t* func);
 /* InfiniBand (ib set) or network interface names of a PCI function, as a

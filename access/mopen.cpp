@@ -26,6 +26,7 @@
 #include "access/gearbox.h"
 #include "access/inband.h"
 #include "access/later_roads.h"
+#include "access/lock_file.h"
 #include "access/remote.h"
 #include "access/pyx_driver.h"
 #include "access/ul_context.h"
@@ -112,34 +113,11 @@ char** copy_list(char** list, bool& ok)
     return out;
 }
 
-// The BAR gateway offset a node file names, or false.
-bool bar_gw_offset_of(const char* path, uint32_t* offset)
-{
-    FILE* f = fopen(path, "r");
-    if (f == nullptr) {
-        return false;
-    }
-    char line[1024];
-    bool found = false;
-    while (!found && fgets(line, sizeof line, f) != nullptr) {
-        const char* at = strstr(line, "bar_gw_offset = ");
-        if (at != nullptr) {
-            unsigned int v = 0;
-            if (sscanf(at + strlen("bar_gw_offset = "), "0x%x", &v) == 1) {
-                *offset = v;
-                found = true;
-            } else {
-                break;
-            }
-        }
-    }
-    fclose(f);
-    return found;
-}
-
 // Releases what a handle holds, whatever its road or twin state, and the
-// handle itself. The result is that of closing the node descriptor.
-int release_handle(mFile* mf)
+// handle itself. The result is that of closing the node descriptor. Only a
+// close drops the process's current device information: a failed open, or
+// a handle given up for the user-level road, leaves it to its owner.
+int release_handle(mFile* mf, bool closing)
 {
     int rc = 0;
     if (mf->child != nullptr) {
@@ -170,7 +148,9 @@ int release_handle(mFile* mf)
     }
     destroy_device(mf->device);
     mf->device = nullptr;
-    delete_instance();
+    if (closing) {
+        delete_instance();
+    }
     close_mem_ops(mf);
     free_dev_info(mf);
     if (mf->dl_ctx != nullptr) {
@@ -187,7 +167,7 @@ mFile* fail_open(mFile* mf, int err)
 {
     if (mf != nullptr) {
         int saved = err != 0 ? err : (errno != 0 ? errno : EINVAL);
-        release_handle(mf);
+        release_handle(mf, false);
         errno = saved;
     } else if (err != 0) {
         errno = err;
@@ -235,13 +215,75 @@ bool call_chip_open(mFile* mf, int a, int b)
         fprintf(stderr, "-D- %s return: %d\n", "dozudov_chip_open", rc);
     }
     if (rc != 0) {
-        printf("failed to call dozudov_chip_open\n");
+        printf("failed to call dozudov_chip_open");
         if (fn == nullptr) {
             errno = EOPNOTSUPP;
         }
         return false;
     }
     return true;
+}
+
+// The close of a handle. An open that fails after its handle is complete
+// closes it with closing_by_caller false: the process's current device
+// information is its caller's, dropped only by the caller's own close.
+int close_handle(mFile* mf, bool closing_by_caller)
+{
+    if (mf == nullptr) {
+        return 0;
+    }
+    if (mf->child != nullptr) {
+        mclose(mf->child);
+        mf->child = nullptr;
+    }
+    if (mf->dma_buf != nullptr) {
+        release_dma_pages(mf, mf->dma_pages);
+    }
+    int result = 0;
+    bool close_missing = false;
+    if (mf->access_type == ACCESS_CABLE) {
+        auto fn = reinterpret_cast<cable_close_fn>(plugin_entry(mf, DL_DOZUDOV_CLOSE, "dozudov_close"));
+        if (fn == nullptr) {
+            // Without the plug-in's close the handle is still released: the
+            // caller cannot close it again.
+            close_missing = true;
+        } else {
+            int rc = fn(mf);
+            if (debug_on()) {
+                fprintf(stderr, "-D- %s return: %d\n", "dozudov_close", rc);
+            }
+        }
+    }
+    if (mf->ul_ctx != nullptr) {
+        // A cable reached over the user-level road holds the plug-in too;
+        // the user-level close knows nothing of it.
+        if (mf->dl_ctx != nullptr) {
+            qzcr_utils_free_dl_ctx(mf->dl_ctx);
+            mf->dl_ctx = nullptr;
+        }
+        result = mclose_ul(mf);
+        if (close_missing) {
+            errno = EOPNOTSUPP;
+            return -1;
+        }
+        return result;
+    }
+    if (mf->icmd.opened) {
+        icmd_close(mf);
+    }
+    if (mf->remote) {
+        result = mclose_remote(mf);
+        mf->fd = -1;
+        mf->twin_fd = -1;
+        release_handle(mf, closing_by_caller);
+    } else {
+        result = release_handle(mf, closing_by_caller);
+    }
+    if (close_missing) {
+        errno = EOPNOTSUPP;
+        return -1;
+    }
+    return result;
 }
 
 // The node-tree driver's configuration node: the version handshake, then
@@ -332,23 +374,57 @@ extern "C" {
 
 int create_lock(const char* base, const char* suffix)
 {
-    if (mkdir("/tmp", 0777) != 0 && errno != EEXIST) {
-        fprintf(stderr, "create_lock: Failed to create tmp directory\n");
-        return -1;
-    }
-    const char* dir = "/tmp/harlowen_lockfiles";
-    if (mkdir(dir, 0777) != 0 && errno != EEXIST) {
-        fprintf(stderr, "create_lock: Failed to create lock file dir: %s\n", dir);
-        return -1;
-    }
     char path[1100];
-    snprintf(path, sizeof path, "%s/%s_%s", dir, base, suffix);
-    int fd = open(path, O_RDONLY | O_CREAT, 0777);
-    if (fd < 0) {
+    int n = snprintf(path, sizeof path, "%s/%s_%s", LOCK_FILE_DIR, base != nullptr ? base : "",
+                     suffix != nullptr ? suffix : "");
+    lock_file_step failed = LOCK_STEP_FILE;
+    int fd = -1;
+    if (n < 0 || (size_t)n >= sizeof path) {
+        // A cut name would be another device's lock.
+        errno = ENAMETOOLONG;
+    } else {
+        fd = open_lock_file(path + strlen(LOCK_FILE_DIR) + 1, &failed);
+    }
+    if (fd >= 0) {
+        return fd;
+    }
+    switch (failed) {
+    case LOCK_STEP_TMP:
+        fprintf(stderr, "create_lock: Failed to create tmp directory");
+        break;
+    case LOCK_STEP_DIR:
+        fprintf(stderr, "create_lock: Failed to create lock file dir: %s", LOCK_FILE_DIR);
+        break;
+    case LOCK_STEP_FILE:
         fprintf(stderr, "create_lock: Failed to create lockfile: %s  errno %d\n", path, errno);
+        break;
+    }
+    return -1;
+}
+
+int get_bar_offset(const char* node)
+{
+    FILE* f = node != nullptr ? fopen(node, "r") : nullptr;
+    if (f == nullptr) {
         return -1;
     }
-    return fd;
+    const char* key = "bar_gw_offset = ";
+    char line[1024];
+    int offset = -1;
+    while (fgets(line, sizeof line, f) != nullptr) {
+        const char* at = strstr(line, key);
+        if (at != nullptr) {
+            // The first line with the key decides, a number that does not
+            // parse included.
+            unsigned int v = 0;
+            if (sscanf(at + strlen(key), "0x%x", &v) == 1) {
+                offset = (int)v;
+            }
+            break;
+        }
+    }
+    fclose(f);
+    return offset;
 }
 
 int mopen_planarized_aggregated_port(const char* name, mFile* mf)
@@ -674,7 +750,7 @@ mFile* mopend_inner(const char* name_in, int t)
     bool ul_flag = false;
     if ((is_pci || is_ib) && check_ul_mode()) {
         if (!contains(name, "cable")) {
-            release_handle(mf);
+            release_handle(mf, false);
             mFile* ul = mopen_ul(name);
             if (ul != nullptr) {
                 ul->i2c_addr_type = (uint32_t)t;
@@ -724,7 +800,7 @@ mFile* mopend_inner(const char* name_in, int t)
     copy_bounded(mf->dev_name, sizeof mf->dev_name, local);
 
     if (ul_flag) {
-        release_handle(mf);
+        release_handle(mf, false);
         mf = mopen_ul(local);
         if (mf == nullptr) {
             return nullptr;
@@ -828,9 +904,9 @@ mFile* mopend_inner(const char* name_in, int t)
                 mf->bar_gw_offset = 0xFFFFFFFF;
                 mf->twin_access_type = ACCESS_PCICONF;
                 update_device_cr_space_offset(mf);
-                uint32_t gw = 0;
-                if (bar_gw_offset_of(local, &gw)) {
-                    mf->bar_gw_offset = gw;
+                int gw = get_bar_offset(local);
+                if (gw != -1) {
+                    mf->bar_gw_offset = (uint32_t)gw;
                     mf->access_type = ACCESS_PCI_BAR_GW;
                     const char* slash = strrchr(local, '/');
                     int lock = create_lock(slash != nullptr ? slash + 1 : local, "mem");
@@ -896,7 +972,7 @@ mFile* mopend_inner(const char* name_in, int t)
     }
     if (!load_plugin(mf)) {
         int err = errno;
-        mclose(mf);
+        close_handle(mf, false);
         errno = err;
         return nullptr;
     }
@@ -908,13 +984,13 @@ mFile* mopend_inner(const char* name_in, int t)
         }
         if (rc != 0) {
             int err = fn == nullptr ? EOPNOTSUPP : (errno != 0 ? errno : EIO);
-            mclose(mf);
+            close_handle(mf, false);
             errno = err;
             return nullptr;
         }
     } else if (!call_chip_open(mf, chip_a, chip_b)) {
         int err = errno != 0 ? errno : EIO;
-        mclose(mf);
+        close_handle(mf, false);
         errno = err;
         return nullptr;
     }
@@ -928,7 +1004,7 @@ mFile* mopend(const char* name, int i2c_addr_type)
         if (mf != nullptr && mf->gb_chip == 1 && (mf->gb_managed || mf->gb_is_mngr) && mf->gb_access == 1) {
             if (config_gearbox_sw_mux(mf) != 0) {
                 int err = EIO;
-                mclose(mf);
+                close_handle(mf, false);
                 errno = err;
                 return nullptr;
             }
@@ -947,7 +1023,7 @@ mFile* mopen_adv(const char* name, uint32_t adv_opt)
         return nullptr;
     }
     if (!(mf->access_type & adv_opt)) {
-        mclose(mf);
+        close_handle(mf, false);
         errno = EPERM;
         return nullptr;
     }
@@ -987,50 +1063,7 @@ int mpci_change_ker(mFile* mf)
 
 int mclose(mFile* mf)
 {
-    if (mf == nullptr) {
-        return 0;
-    }
-    if (mf->child != nullptr) {
-        mclose(mf->child);
-        mf->child = nullptr;
-    }
-    if (mf->dma_buf != nullptr) {
-        release_dma_pages(mf, mf->dma_pages);
-    }
-    int result = 0;
-    bool close_missing = false;
-    if (mf->access_type == ACCESS_CABLE) {
-        auto fn = reinterpret_cast<cable_close_fn>(plugin_entry(mf, DL_DOZUDOV_CLOSE, "dozudov_close"));
-        if (fn == nullptr) {
-            // Without the plug-in's close the handle is still released: the
-            // caller cannot close it again.
-            close_missing = true;
-        } else {
-            int rc = fn(mf);
-            if (debug_on()) {
-                fprintf(stderr, "-D- %s return: %d\n", "dozudov_close", rc);
-            }
-        }
-    }
-    if (mf->ul_ctx != nullptr) {
-        return mclose_ul(mf);
-    }
-    if (mf->icmd.opened) {
-        icmd_close(mf);
-    }
-    if (mf->remote) {
-        result = mclose_remote(mf);
-        mf->fd = -1;
-        mf->twin_fd = -1;
-        release_handle(mf);
-    } else {
-        result = release_handle(mf);
-    }
-    if (close_missing) {
-        errno = EOPNOTSUPP;
-        return -1;
-    }
-    return result;
+    return close_handle(mf, true);
 }
 
 int mclear_pci_semaphore(const char* name)

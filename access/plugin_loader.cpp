@@ -93,14 +93,22 @@ bool library_path(const Kind& kind, char* path, const char** shown)
     }
     *shown = kind.relative;
     char base[kPathSize];
-    if (tov_config_read_value(TOV_CONFIG_FILE, kLibLocationKey, 1, base, sizeof base) != TOV_CONFIG_FOUND) {
+    int found = tov_config_read_value(TOV_CONFIG_FILE, kLibLocationKey, 1, base, sizeof base);
+    if (found == TOV_CONFIG_TOO_LONG) {
+        return false;
+    }
+    if (found != TOV_CONFIG_FOUND) {
         snprintf(base, sizeof base, "%s", kDefaultBase);
     }
+    // The base alone would name the configured file itself, and a cut name
+    // another file: a base that cannot hold the plug-in below it is refused,
+    // as an overlong DOZUDOV_PATH is.
     size_t base_len = strlen(base), rel_len = strlen(kind.relative);
-    memcpy(path, base, base_len);
-    if (base_len + rel_len < kPathSize) {
-        memcpy(path + base_len, kind.relative, rel_len);
+    if (base_len + rel_len >= kPathSize) {
+        return false;
     }
+    memcpy(path, base, base_len);
+    memcpy(path + base_len, kind.relative, rel_len);
     return true;
 }
 

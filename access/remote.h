@@ -94,7 +94,9 @@ int remote_i2c_detect(mFile* mf, uint8_t* map);
 int dozudov_remote_operation_client_side(mFile* mf, uint32_t offset, uint32_t length, uint8_t* buffer, int write);
 /* The server's half: the cables plug-in's byte calls; their result, or -1. */
 int dozudov_remote_operation_server_side(mFile* mf, uint32_t offset, uint32_t length, uint8_t* buffer, int write);
-/* "<cmd> <text> <letter>[ <extra>]"; prints the replies up to "Finished". 0. */
+/* "<cmd> <text> <letter>[ <extra>]"; prints the replies up to "Finished", a
+ * reply longer than 255 characters in pieces. 0; -1 when the request cannot
+ * be sent or the replies stop before "Finished". */
 int qrvcables_remote_operation_client_side(mFile* mf, const char* text, char cmd, char letter, const char* extra);
 void add_remote_host(mFile* mf, const char* host, int port, const char* third);
 void remove_remote_host(mFile* mf, const char* host, int port);

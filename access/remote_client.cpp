@@ -11,7 +11,9 @@
  *   error and leaves the caller's buffers untouched;
  * - every wait on a TCP server is bounded (kelvra_remote::reply_timeout_ms);
  *   a server that stalls, or ends a reply early, loses its connection, and
- *   every later request of the handle fails at once.
+ *   every later request of the handle fails at once;
+ * - a TCP connection that has bytes waiting before a request is sent (a
+ *   reply nobody asked for) is out of step and is dropped the same way.
  */
 #include "access/debug_trace.h"
 #include "access/remote.h"
@@ -25,6 +27,7 @@
 #include <string.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -423,6 +426,15 @@ try {
     if (mf->remote_sock < 0) {
         return fail(EBADF);
     }
+    // Every reply of this connection so far has been read. Anything waiting
+    // now would be read as the answer to this request, and each later answer
+    // as that of the request before it (a write refused by the server
+    // reported as done): the connection is out of step and is dropped.
+    int out_of_step = 0;
+    if (kelvra_remote::input_waiting(mf->remote_sock, &out_of_step)) {
+        close_remote_connection(mf);
+        return fail(out_of_step);
+    }
     size_t length = strlen(request) + 1;
     if (!kelvra_remote::write_all(mf->remote_sock, request, length, kelvra_remote::reply_timeout_ms)) {
         // Part of the request may have gone out: the stream is out of step.
@@ -630,8 +642,10 @@ int remote_get_vsec_info(mFile* mf, const char* reply)
         return fail(EINVAL);
     }
     if (mf->remote_ver_minor > 3) {
+        // A bare "O" says nothing of the capability: the server has none to
+        // offer. Anything after it must be the number.
         uint32_t value = 0;
-        if (reply[0] != 'O' || reply[1] == '\0' || !parse_whole_number(reply + 2, &value)) {
+        if (reply[0] != 'O' || (reply[1] != '\0' && !parse_whole_number(reply + 2, &value))) {
             return fail(EPROTO);
         }
         mf->vsec_supported = value;
@@ -910,8 +924,80 @@ int dozudov_remote_operation_server_side(mFile* mf, uint32_t offset, uint32_t le
     return -1;
 }
 
-// Replies of one relayed command at most; output lines beyond are not awaited.
+// Pieces of one relayed command's output at most; more are not awaited.
 static const int kRelayMaxReplies = 65536;
+
+namespace {
+
+// Reads the relayed output a piece at a time: a reply longer than the piece
+// buffer comes in several pieces, the first ones of size - 1 characters.
+class RelayReader {
+public:
+    explicit RelayReader(mFile* mf) : mf_(mf) {}
+
+    // The piece's length (0 for an empty reply), or -1 on a failed read.
+    int next(char* piece, int size)
+    {
+        piece[0] = '\0';
+        return mf_->remote_ssh ? next_ssh(piece, size) : next_tcp(piece, size);
+    }
+
+private:
+    int next_tcp(char* piece, int size)
+    {
+        if (mf_->remote_sock < 0) {
+            return fail(EBADF);
+        }
+        for (;;) {
+            int count = 0;
+            FrameEnd end =
+                kelvra_remote::read_frame(mf_->remote_sock, piece, size, kelvra_remote::reply_timeout_ms, &count);
+            if (end == FrameEnd::kFull) {
+                in_long_reply_ = true;
+                return count;
+            }
+            if (end != FrameEnd::kNul) {
+                // The connection is out of step or gone.
+                close_remote_connection(mf_);
+                return fail(end == FrameEnd::kTimeout ? ETIMEDOUT : EIO);
+            }
+            bool ended_long_reply = in_long_reply_;
+            in_long_reply_ = false;
+            // The NUL right after a full piece ends that reply; it is no
+            // empty reply of its own.
+            if (count == 0 && ended_long_reply) {
+                continue;
+            }
+            return count;
+        }
+    }
+
+    int next_ssh(char* piece, int size)
+    {
+        if (rest_.empty()) {
+            std::vector<char> scratch(kSshScratch, '\0');
+            if (mf_->ssh_client == nullptr || ssh_read(mf_, scratch.data()) < 0) {
+                return fail(EIO);
+            }
+            scratch.back() = '\0';
+            rest_ = scratch.data();
+            if (rest_.empty()) {
+                return 0;
+            }
+        }
+        size_t take = std::min(rest_.size(), (size_t)size - 1);
+        memcpy(piece, rest_.data(), take);
+        piece[take] = '\0';
+        rest_.erase(0, take);
+        return (int)take;
+    }
+
+    mFile* mf_;
+    bool in_long_reply_ = false;
+    std::string rest_;
+};
+
+}  // namespace
 
 int qrvcables_remote_operation_client_side(mFile* mf, const char* text, char cmd, char letter, const char* extra)
 try {
@@ -929,14 +1015,15 @@ try {
         request += extra;
     }
     if (remote_write(mf, request.c_str()) < 0) {
-        return 0;
+        return -1;
     }
     // The server streams the command's output until "Finished". A failed
     // read, or a server that never finishes, ends the relay as a failure.
+    RelayReader reader(mf);
     char reply[kRelayReply];
     int rc = -1;
     for (int count = 0; count < kRelayMaxReplies; count++) {
-        if (remote_read(mf, reply, sizeof reply) <= 0) {
+        if (reader.next(reply, sizeof reply) <= 0) {
             break;
         }
         if (strstr(reply, "Finished") != nullptr) {
@@ -948,7 +1035,7 @@ try {
     fflush(stdout);
     return rc;
 } catch (...) {
-    return 0;
+    return -1;
 }
 
 // ---- host management of the SSH plug-in ----

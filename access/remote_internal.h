@@ -34,6 +34,11 @@ FrameEnd read_frame(int fd, char* buf, int size, int timeout_ms, int* count);
 // before the NUL.
 bool drain_frame(int fd, int timeout_ms, size_t cap, size_t* dropped);
 
+// Whether the connection has something to read although no reply is due: a
+// reply nobody asked for (*err EPROTO), the end of the stream (ECONNRESET)
+// or a pending error (its errno). Does not wait and consumes nothing.
+bool input_waiting(int fd, int* err);
+
 // Writes all of data within timeout_ms (< 0: no bound); false on failure.
 bool write_all(int fd, const void* data, size_t length, int timeout_ms);
 

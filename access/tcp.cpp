@@ -237,6 +237,42 @@ bool write_all(int fd, const void* data, size_t length, int timeout_ms)
     return true;
 }
 
+bool input_waiting(int fd, int* err)
+{
+    struct pollfd p;
+    p.fd = fd;
+    p.events = POLLIN;
+    p.revents = 0;
+    int rc;
+    do {
+        rc = poll(&p, 1, 0);
+    } while (rc < 0 && errno == EINTR);
+    if (rc <= 0) {
+        // Nothing there (or poll itself failed: the write will tell).
+        return false;
+    }
+    if ((p.revents & POLLNVAL) != 0) {
+        *err = EBADF;
+        return true;
+    }
+    char byte;
+    ssize_t n = recv(fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+    if (n > 0) {
+        *err = EPROTO;
+        return true;
+    }
+    if (n == 0) {
+        *err = ECONNRESET;
+        return true;
+    }
+    if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) {
+        return false;
+    }
+    // Not a socket: poll said a pipe or file has input, or is at its end.
+    *err = errno == ENOTSOCK ? EPROTO : errno;
+    return true;
+}
+
 }  // namespace kelvra_remote
 
 namespace {

@@ -23,6 +23,7 @@
 #include "access/icmd.h"
 #include "access/inband.h"
 #include "access/later_roads.h"
+#include "access/lock_file.h"
 #include "access/pyx_driver.h"
 #include "access/ul_context.h"
 #include "access/user_level.h"
@@ -31,7 +32,6 @@ namespace {
 
 const int kKindPerFunctionCr = 0x80000;
 const int kKindPerFunctionConf = 0x40000;
-const char* const kLockDir = "/tmp/harlowen_lockfiles";
 const char* const kInfinibandDir = "/sys/class/infiniband";
 const unsigned kFlushBase = 0xF0384;
 
@@ -121,27 +121,16 @@ int resolve_ib_name(const char* name, Address& out)
     return 1;
 }
 
-// The lock file of a user-level handle. Its directory is world-writable, so
-// neither the directory nor the file may be a symbolic link someone planted
-// there: root would otherwise create or open a file of their choosing.
+// The lock file of a user-level handle (lock_file.h says what may be used
+// as one); without it the handle works unlocked.
 int create_ul_lock(const Address& a, const char* suffix)
 {
     char path[64];
-    snprintf(path, sizeof path, "%s/%04x:%02x:%02x.%x_%s", kLockDir, a.domain, a.bus, a.dev, a.func, suffix);
-    const char* base = path + strlen(kLockDir) + 1;
+    int n = snprintf(path, sizeof path, "%s/%04x:%02x:%02x.%x_%s", LOCK_FILE_DIR, a.domain, a.bus, a.dev, a.func,
+                     suffix);
     int fd = -1;
-    if ((mkdir("/tmp", 0777) == 0 || errno == EEXIST) && (mkdir(kLockDir, 0777) == 0 || errno == EEXIST)) {
-        int dir = open(kLockDir, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-        if (dir >= 0) {
-            fd = openat(dir, base, O_RDONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0777);
-            close(dir);
-        }
-    }
-    if (fd == 0) {
-        // Descriptor 0 means "no lock file" in the context: move it.
-        int moved = fcntl(fd, F_DUPFD_CLOEXEC, 1);
-        close(fd);
-        fd = moved;
+    if (n > 0 && (size_t)n < sizeof path) {
+        fd = open_lock_file(path + strlen(LOCK_FILE_DIR) + 1, nullptr);
     }
     if (fd < 0) {
         fprintf(stderr, "Warrning: Failed to create lockfile: %s (parallel access not supported)\n", path);
@@ -381,8 +370,8 @@ mFile* mopen_ul_int(const char* name, int mode)
     mf->fd = -1;
     mf->twin_fd = -1;
     mf->pci_switch = mpci_change_ul;
-    // CR space, until a caller selects another.
-    mf->addr_space = 2;
+    // The address space stays 0 (the driver's default) until a road with the
+    // vendor-specific gateway selects the CR space.
 
     int is_path = 0;
     Address a;

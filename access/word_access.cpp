@@ -144,9 +144,9 @@ int plugin_write4(mFile* mf, int slot, const char* name, unsigned int offset, ui
     return 4;
 }
 
-// A block through the plug-in: the whole length when it reports success (0),
-// else a failure: a count of bytes it did not move is not a count of bytes
-// moved.
+// A block through the plug-in, which answers the bytes it did not move: 0
+// for the whole length, a positive count up to the length for a partial
+// block. Anything else (an error code, more than was asked) is a failure.
 int plugin_block(mFile* mf, int slot, const char* name, unsigned int offset, uint32_t* data, int length)
 {
     auto fn = plugin_entry<plugin_block_fn>(mf, slot, name);
@@ -155,7 +155,10 @@ int plugin_block(mFile* mf, int slot, const char* name, unsigned int offset, uin
     }
     int rc = fn(mf, offset, data, length);
     debug("-D- %s return: %d\n", name, rc);
-    return rc == 0 ? length : fail(EIO);
+    if (rc < 0 || rc > length) {
+        return fail(EIO);
+    }
+    return length - rc;
 }
 
 // ---- remote server ----
@@ -945,6 +948,19 @@ int mwrite4(mFile* mf, unsigned int offset, uint32_t value)
     }
 }
 
+int check_qzusb_block_access(mFile* mf)
+{
+    if (mf == nullptr || !is_usb_type(mf->access_type)) {
+        return 1;
+    }
+    uint8_t buf[8];
+    memset(buf, 0, sizeof buf);
+    mread_buffer(mf, 0xF0010, buf, 8);
+    uint32_t second;
+    memcpy(&second, buf + 4, 4);
+    return second != 0xFFFFFFFF ? 1 : 0;
+}
+
 int get_chunk_size(mFile* mf)
 {
     if (mf == nullptr) {
@@ -955,16 +971,7 @@ int get_chunk_size(mFile* mf)
             block_access_probe = 0;
         } else {
             block_access_probe = 2;
-            int works = 1;
-            if (is_usb_type(mf->access_type)) {
-                uint8_t buf[8];
-                memset(buf, 0, sizeof buf);
-                mread_buffer(mf, 0xF0010, buf, 8);
-                uint32_t second;
-                memcpy(&second, buf + 4, 4);
-                works = second != 0xFFFFFFFF;
-            }
-            block_access_probe = works;
+            block_access_probe = check_qzusb_block_access(mf);
         }
     }
     if (mf->gb_managed == 1 || mf->gb_is_mngr == 1) {

@@ -3,8 +3,11 @@
 #include <benchmark/benchmark.h>
 
 #include <spawn.h>
+#include <stdlib.h>
 #include <sys/wait.h>
 #include <fcntl.h>
+
+#include <string>
 
 extern char** environ;
 
@@ -14,6 +17,13 @@ extern char** environ;
 
 static void BM_KelvraVersion(benchmark::State& state)
 {
+    // The product's run path names only the platform's SDK directory; the
+    // benchmark brings the build tree's stand-in, as the tests do.
+    std::string path = KELVRA_STANDIN_SDK_DIR;
+    if (const char* old = getenv("LD_LIBRARY_PATH")) {
+        path += std::string(":") + old;
+    }
+    setenv("LD_LIBRARY_PATH", path.c_str(), 1);
     char* const argv[] = {const_cast<char*>(KELVRA_BIN), const_cast<char*>("version"), nullptr};
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);

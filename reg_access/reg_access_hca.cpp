@@ -5,19 +5,6 @@
 #include "reg_access/reg_access.h"
 #include "reg_access/reg_access_common.h"
 
-namespace {
-
-// Binds one register id to one generated layout X.
-#define REG_ACCESS_LAYOUT(reg_id, X)                                                                       \
-    reg_access::RegisterLayout                                                                             \
-    {                                                                                                      \
-        (reg_id), X##_size(), sizeof(struct X),                                                            \
-            [](const void* record, uint8_t* buff) { X##_pack(static_cast<const struct X*>(record), buff); }, \
-            [](void* record, const uint8_t* buff) { X##_unpack(static_cast<struct X*>(record), buff); }     \
-    }
-
-}  // namespace
-
 extern "C" int reg_access_nic_cap_ext(mFile* mf, uint32_t method, struct reg_access_hca_nic_cap_ext_reg_ext* nic_cap_ext)
 {
     return reg_access::access_register(mf, method, nic_cap_ext,

@@ -5,6 +5,7 @@
 #ifndef KELVRA_TOOL_KELVRA_H
 #define KELVRA_TOOL_KELVRA_H
 
+#include <signal.h>
 #include <stdint.h>
 
 #include "tool/resource_dump_sdk.h"
@@ -50,6 +51,17 @@ int parse_timeout(const char* text, uint64_t* timeout_ms, uint64_t* timeout_ns);
 int parse_collect_args(int argc, char** argv, struct collect_options* options);
 int run_collect(const struct collect_options* options);
 void interrupt_handler(int sig);
+
+/* The waits' handling of Ctrl-C. Arming sets the running flag, installs
+ * interrupt_handler and blocks SIGINT, saving the mask it had in *open_mask;
+ * releasing restores that mask. */
+void collect_arm_interrupt(sigset_t* open_mask);
+void collect_release_interrupt(const sigset_t* open_mask);
+/* With SIGINT blocked by arming: sleeps until deadline_ns on the monotonic
+ * clock with open_mask in force, so SIGINT gets in only while sleeping.
+ * 0 the deadline passed, 1 Ctrl-C cleared the running flag (also before the
+ * call), -1 the sleep failed (errno set). */
+int collect_sleep_until(uint64_t deadline_ns, const sigset_t* open_mask);
 
 int tov_utils_get_nic_cap_ext(const char* device, uint8_t caps[2]);
 int tov_utils_set_cumulative_count_mode(const char* device, int32_t process_id, uint8_t count_state);

@@ -86,7 +86,7 @@ static int run_collect_command(int argc, char** argv)
     return run_collect(&options);
 }
 
-int main(int argc, char** argv)
+static int run_command(int argc, char** argv)
 {
     if (argc < 2) {
         puts(KELVRA_USAGE);
@@ -100,7 +100,7 @@ int main(int argc, char** argv)
     const char* command = argv[1];
     if (!strcmp(command, "version") || !strcmp(command, "--version") || !strcmp(command, "-V")) {
         printf("Version: %s\n", KELVRA_VERSION);
-        exit(0);
+        return 0;
     }
     if (!strcmp(command, "show")) {
         return run_show(argc, argv);
@@ -115,4 +115,19 @@ int main(int argc, char** argv)
     }
     puts(KELVRA_USAGE);
     return -1;
+}
+
+/* Everything the tool prints is its result: output that could not be written
+ * (a full disk, a reader that went away) makes a successful command a failed
+ * one. The check runs before exit's own flush, whose failure nobody sees, and
+ * also catches a write refused with EPIPE while SIGPIPE is being handled. */
+static int output_result(int result)
+{
+    bool written = fflush(stdout) == 0 && !ferror(stdout);
+    return written || result != 0 ? result : -1;
+}
+
+int main(int argc, char** argv)
+{
+    return output_result(run_command(argc, argv));
 }

@@ -4,6 +4,7 @@
  */
 #include <errno.h>
 #include <getopt.h>
+#include <limits.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -172,9 +173,32 @@ static bool parse_timeout_forms(const char* text, uint64_t* timeout_ms, uint64_t
     return true;
 }
 
+/* Every number of the text within the range the plain form has always had
+ * (that of a signed long). The unit forms read theirs with sscanf, which
+ * would otherwise wrap or saturate a longer number without a word. */
+static bool timeout_numbers_in_range(const char* text)
+{
+    const char* c = text;
+    while (*c) {
+        const char* run = c;
+        while (*c >= '0' && *c <= '9') {
+            c++;
+        }
+        uint64_t value = 0;
+        if (c > run && (!read_digits(run, c, &value) || value > (uint64_t)LONG_MAX)) {
+            return false;
+        }
+        if (*c) {
+            c++;
+        }
+    }
+    return true;
+}
+
 int parse_timeout(const char* text, uint64_t* timeout_ms, uint64_t* timeout_ns)
 {
-    if (!timeout_characters_valid(text) || !parse_timeout_forms(text, timeout_ms, timeout_ns)) {
+    if (!timeout_characters_valid(text) || !timeout_numbers_in_range(text) ||
+        !parse_timeout_forms(text, timeout_ms, timeout_ns)) {
         printf("Error - invalid timeout value %s\n", text);
         return -1;
     }

@@ -264,11 +264,31 @@ long counter_value(uint64_t raw)
     return (long)((raw << 32) | (raw >> 32));
 }
 
-/* A name field holds up to 16 characters, without a terminator when full. */
-void name_text(const char (&field)[DPA_NAME_SIZE], char (&text)[DPA_NAME_SIZE + 1])
+/* Room for a name whose every byte needed escaping. */
+constexpr size_t kNameTextSize = 4 * DPA_NAME_SIZE + 1;
+
+/* A name field holds up to 16 characters, without a terminator when full.
+ * The names come from the adapter and go to a terminal: a byte outside
+ * printable ASCII (a control character, DEL, anything above 0x7E) is shown
+ * as \xNN with two lower-case hex digits, so no escape sequence reaches the
+ * terminal and a line stays one line. Printable names are printed as they
+ * are, backslashes included. */
+void name_text(const char (&field)[DPA_NAME_SIZE], char (&text)[kNameTextSize])
 {
-    memcpy(text, field, DPA_NAME_SIZE);
-    text[DPA_NAME_SIZE] = '\0';
+    static const char digits[] = "0123456789abcdef";
+    size_t out = 0;
+    for (size_t i = 0; i < DPA_NAME_SIZE && field[i] != '\0'; i++) {
+        unsigned char c = (unsigned char)field[i];
+        if (c >= 0x20 && c <= 0x7E) {
+            text[out++] = (char)c;
+        } else {
+            text[out++] = '\\';
+            text[out++] = 'x';
+            text[out++] = digits[c >> 4];
+            text[out++] = digits[c & 0xF];
+        }
+    }
+    text[out] = '\0';
 }
 
 const dpa_thread_info* find_thread(const dpa_thread_list& threads, uint32_t process_id, uint32_t thread_id)
@@ -286,7 +306,7 @@ const dpa_thread_info* find_thread(const dpa_thread_list& threads, uint32_t proc
 
 void print_counter_line(const dpa_perf_cumul_info& counter, const dpa_thread_list& threads)
 {
-    char name[DPA_NAME_SIZE + 1] = "NON EXIST";
+    char name[kNameTextSize] = "NON EXIST";
     if (const dpa_thread_info* thread = find_thread(threads, counter.process_id, counter.thread_id)) {
         name_text(thread->name, name);
     }
@@ -453,7 +473,7 @@ int show_statistics(const char* device, int32_t process_id, int print_header)
     uint32_t position = 0;
     for (uint32_t i = 0; i < processes.count; ++i) {
         const dpa_process_info& process = processes.records[i];
-        char name[DPA_NAME_SIZE + 1];
+        char name[kNameTextSize];
         name_text(process.name, name);
         printf("%-8X     %s\n", process.process_id, name);
         while (position < counters.count && counters.records[position].process_id < process.process_id) {

@@ -1,5 +1,7 @@
-# kelvra_generate_layouts(<var> DATA <file> INCLUDE_DIR <dir>)
-# Runs the layout generator on one family's data file at build time. The
+# kelvra_generate_layouts(<var> DATA <file> [<file>...] INCLUDE_DIR <dir>)
+# Runs the layout generator on one family's data files at build time (the
+# first holds the family line and names the output; further files add to
+# the family). The
 # generated header, source and test source land in
 # ${CMAKE_BINARY_DIR}/generated/<dir>/ (never in the source tree) and are
 # included as "<dir>/<stem>_layouts.h". Sets <var>_SOURCES (header and
@@ -11,9 +13,14 @@ set(KELVRA_LAYOUT_GENERATOR ${CMAKE_CURRENT_LIST_DIR}/generator/layoutgen.py CAC
 set(KELVRA_GENERATED_DIR ${CMAKE_BINARY_DIR}/generated CACHE INTERNAL "")
 
 function(kelvra_generate_layouts var)
-  cmake_parse_arguments(KG "" "DATA;INCLUDE_DIR" "" ${ARGN})
-  get_filename_component(data ${KG_DATA} ABSOLUTE)
-  get_filename_component(stem ${data} NAME_WE)
+  cmake_parse_arguments(KG "" "INCLUDE_DIR" "DATA" ${ARGN})
+  set(data "")
+  foreach(file IN LISTS KG_DATA)
+    get_filename_component(path ${file} ABSOLUTE)
+    list(APPEND data ${path})
+  endforeach()
+  list(GET data 0 first)
+  get_filename_component(stem ${first} NAME_WE)
   set(out ${KELVRA_GENERATED_DIR}/${KG_INCLUDE_DIR})
   set(header ${out}/${stem}_layouts.h)
   set(source ${out}/${stem}_layouts.cpp)

@@ -224,7 +224,7 @@ extern "C" int stand_in_block(mFile*, unsigned int, uint32_t*, int)
     return plugin_block_result;
 }
 
-TEST(WordRoads, CableBlocksReportFailureAndCloseWithoutPluginClose)
+TEST(WordRoads, CableBlocksCountWhatThePluginMovedAndCloseWithoutPluginClose)
 {
     mFile* mf = static_cast<mFile*>(calloc(1, sizeof(mFile)));
     mf->fd = -1;
@@ -233,12 +233,19 @@ TEST(WordRoads, CableBlocksReportFailureAndCloseWithoutPluginClose)
     mf->dl_ctx = static_cast<dl_ctx*>(calloc(1, sizeof(dl_ctx)));
     mf->dl_ctx->entries[DL_DOZUDOV_READ4_BLOCK] = reinterpret_cast<void*>(stand_in_block);
     uint32_t buf[4];
-    plugin_block_result = 0;
-    EXPECT_EQ(mread4_block(mf, 0, buf, 16), 16);
-    plugin_block_result = 5;
-    errno = 0;
-    EXPECT_EQ(mread4_block(mf, 0, buf, 16), -1) << "never length minus the plug-in's answer";
-    EXPECT_EQ(errno, EIO);
+    // The plug-in answers the bytes it did not move.
+    struct {
+        int answer;
+        int result;
+    } cases[] = {{0, 16}, {4, 12}, {16, 0}, {-1, -1}, {-22, -1}, {17, -1}};
+    for (const auto& c : cases) {
+        plugin_block_result = c.answer;
+        errno = 0;
+        EXPECT_EQ(mread4_block(mf, 0, buf, 16), c.result) << c.answer;
+        if (c.result < 0) {
+            EXPECT_EQ(errno, EIO) << c.answer;
+        }
+    }
     errno = 0;
     EXPECT_EQ(mwrite4_block(mf, 0, buf, 16), -1) << "no write entry";
     EXPECT_EQ(errno, EOPNOTSUPP);

@@ -31,6 +31,7 @@ struct Bus {
     std::vector<std::pair<uint8_t, uint32_t>> reads;
     std::vector<std::tuple<uint8_t, uint32_t, std::vector<uint8_t>>> writes;
     bool fail_reads = false;
+    bool fail_writes = false;
 } bus;
 
 uint32_t bus_register(uint32_t address_word)
@@ -63,6 +64,9 @@ int qzusb_write(uint32_t address, uint32_t length, uint32_t* data, USBDevice*)
     uint32_t reg = bus_register(address);
     const uint8_t* p = reinterpret_cast<const uint8_t*>(data);
     std::vector<uint8_t> v(p, p + length);
+    if (bus.fail_writes) {
+        return 1;
+    }
     bus.writes.emplace_back(bus.secondary, reg, v);
     bus.regs[{bus.secondary, reg}] = v;
     return 0;
@@ -348,13 +352,22 @@ TEST(SoftwareMux, Failures)
     testing::internal::CaptureStderr();
     EXPECT_EQ(config_gearbox_sw_mux(h.mf), -1);
     EXPECT_EQ(testing::internal::GetCapturedStderr(),
-              "-E- Count not configure SW Mux for gearbox. Can't read from GW address.\n");
+              "-E- Count not configure SW Mux for gearbox. Can't read from GW address.");
     EXPECT_EQ(h.mf->i2c_secondary, 0x48);
+
+    bus.fail_reads = false;
+    bus.fail_writes = true;
+    bus.regs[{0x32, 0x25DC}] = {0x23, 0x00};
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(config_gearbox_sw_mux(h.mf), -1);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "-E- Count not configure SW Mux for gearbox. Can't write to GW address.");
+    bus.fail_writes = false;
 
     mFile* plain = static_cast<mFile*>(calloc(1, sizeof(mFile)));
     testing::internal::CaptureStderr();
     EXPECT_EQ(config_gearbox_sw_mux(plain), -1);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "-E- Device is not gearbox. No configuration is needed.\n");
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "-E- Device is not gearbox. No configuration is needed.");
     free(plain);
 }
 
@@ -449,14 +462,14 @@ TEST(GearboxTunnel, OversizedOrWithoutEntry)
     std::vector<uint32_t> big(80);
     testing::internal::CaptureStderr();
     EXPECT_EQ(gearbox_mddt_crspace_access(h.mf, 1, big.data(), 0, 257), ME_REG_ACCESS_TOO_LARGE);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "-E- read/write failure - buffer size larger then limit.\n");
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "-E- read/write failure - buffer size larger then limit.");
     EXPECT_TRUE(gearbox.calls.empty());
     EXPECT_EQ(gearbox_mddt_crspace_access(nullptr, 1, big.data(), 0, 4), ME_UNSUPPORTED_DEVICE);
 
     GearboxHandle none(false);
     testing::internal::CaptureStderr();
     EXPECT_EQ(gearbox_mddt_crspace_access(none.mf, 1, big.data(), 0, 4), ME_GENERAL_ERROR);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "Mddt Handler not found!\n");
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "Mddt Handler not found!");
 }
 
 // ---------------------------------------------------------------- tunnel: registers and commands
@@ -542,6 +555,21 @@ TEST(GearboxTunnel, CommandsCarryTheOpcodeAndLeaveTheInputAlone)
     EXPECT_EQ(h.mf->gb_access, 3u);
     std::vector<uint32_t> big(66);
     EXPECT_EQ(create_mddt_wrapper_for_cmd_payload(h.mf, 1, big.data(), big.data(), 4, 264), ME_REG_ACCESS_TOO_LARGE);
+}
+
+TEST(GearboxTunnel, CommandTracesUnderMddtDebug)
+{
+    GearboxHandle h;
+    uint32_t input[1] = {0x01020304}, output[1] = {0};
+    setenv("MDDT_DEBUG", "1", 1);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(create_mddt_wrapper_for_cmd_payload(h.mf, 0x8123, input, output, 4, 4), 0);
+    std::string err = testing::internal::GetCapturedStderr();
+    unsetenv("MDDT_DEBUG");
+    EXPECT_EQ(err, "-I- MDDT: send -- -I- MDDT: recived data -- MDDT return with RC = 0\n");
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(create_mddt_wrapper_for_cmd_payload(h.mf, 0x8123, input, output, 4, 4), 0);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "") << "quiet without MDDT_DEBUG";
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include "access/icmd.h"
 #include "access/inband.h"
 #include "access/mfile_internal.h"
 #include "access/ul_context.h"
@@ -266,6 +267,41 @@ TEST(SemaphoreLockMad, ReleaseCarriesTheKeyAndTraces)
     EXPECT_EQ(err,
               "#######BFORE#####\n# SEM_ADDR: 0x10\n# OP: 3\n# Lock_Key: 0xcafe0001\n#################\n"
               "#######AFTER#####\n# SEM_ADDR: 0x0\n# OP: 0\n# Lock_Key: 0x0\n#################\n");
+}
+
+// The ICMD semaphore of an InfiniBand handle is taken and released by
+// datagram with semaphore address 0, whatever CR address the mailbox names.
+TEST(SemaphoreLockMad, IcmdLockAndReleaseNameNoAddress)
+{
+    for (uint32_t cr_semaphore : {0xE250Cu, 0xE27F8u}) {
+        IbHandle h;
+        h.mf->icmd.opened = 1;
+        h.mf->icmd.ib_semaphore_lock = 1;
+        h.mf->icmd.semaphore_addr = cr_semaphore;
+        semaphore_lock_cmd reply{};
+        reply.lock_key = 0x77;
+        ib.reply.resize(IB_SMP_DATA_SIZE);
+        semaphore_lock_cmd_pack(&reply, ib.reply.data());
+        ASSERT_EQ(icmd_take_semaphore(h.mf), 0) << std::hex << cr_semaphore;
+        EXPECT_EQ(h.mf->icmd.lock_key, 0x77u);
+        ASSERT_EQ(ib.smps.size(), 1u);
+        semaphore_lock_cmd sent{};
+        semaphore_lock_cmd_unpack(&sent, ib.smps[0].data.data());
+        EXPECT_EQ(sent.op, 1u);
+        EXPECT_EQ(sent.sem_addr, 0u);
+        EXPECT_EQ(sent.lock_key, 0u);
+
+        semaphore_lock_cmd released{};
+        semaphore_lock_cmd_pack(&released, ib.reply.data());
+        ASSERT_EQ(icmd_clear_semaphore(h.mf), 0);
+        ASSERT_EQ(ib.smps.size(), 2u);
+        semaphore_lock_cmd_unpack(&sent, ib.smps[1].data.data());
+        EXPECT_EQ(sent.op, 3u);
+        EXPECT_EQ(sent.sem_addr, 0u);
+        EXPECT_EQ(sent.lock_key, 0x77u) << "the release carries the key";
+        EXPECT_EQ(h.mf->icmd.lock_key, 0u);
+        EXPECT_EQ(h.mf->icmd.took_semaphore, 0u);
+    }
 }
 
 TEST(SemaphoreLockMad, QueryDecidesSupport)

@@ -4,10 +4,12 @@
  */
 #include <errno.h>
 #include <stdlib.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <memory>
 #include <ostream>
 #include <string>
 
@@ -16,6 +18,9 @@
 #include "access/access_internal.h"
 #include "access/pyx_driver.h"
 #include "tests/access/driver_host.h"
+#include "tov_core/device/pyx_device/wrapper/PyxDeviceWrapperC.h"
+#include "tests/access/lock_plants.h"
+#include "tests/common/testkit.h"
 
 namespace {
 
@@ -57,6 +62,7 @@ TEST(OpenCrNode, MapsTheWindowAndKeepsTheTwin)
         host.fake.cr_write(host.f, 0x3000 + 4 * i, 0x100 + i);
     }
     EXPECT_EQ(get_chunk_size(mf), 256);
+    EXPECT_EQ(check_qzusb_block_access(mf), 1) << "only USB adapters can lack block access";
     EXPECT_EQ(mread4_block(mf, 0x3000, block, sizeof block), (int)sizeof block);
     EXPECT_EQ(block[0], 0x100u);
     EXPECT_EQ(block[69], 0x100u + 69);
@@ -400,6 +406,126 @@ TEST(OpenBarGateway, LockFileWindowAndRelease)
     EXPECT_EQ(open_descriptors(), fds) << "window, twin, node and lock file all released";
 }
 
+// The first line holding the key decides; a number that does not parse
+// there is no offset, whatever later lines say.
+TEST(OpenBarGateway, OffsetOfTheNodeText)
+{
+    testkit::TempDir dir;
+    struct {
+        const char* text;
+        int offset;
+    } cases[] = {
+        {"domain:bus:dev.fn=0000:03:00.0\nbar_gw_offset = 0x100\n", 0x100},
+        {"bar_gw_offset = 0x7ff000 trailing\n", 0x7FF000},
+        {"domain:bus:dev.fn=0000:03:00.0\n", -1},
+        {"bar_gw_offset = 256\nbar_gw_offset = 0x100\n", -1},
+        {"bar_gw_offset=0x100\n", -1},
+        {"", -1},
+    };
+    for (const auto& c : cases) {
+        std::string path = dir.write("node", c.text);
+        EXPECT_EQ(get_bar_offset(path.c_str()), c.offset) << c.text;
+    }
+    EXPECT_EQ(get_bar_offset((dir.path() + "/missing").c_str()), -1);
+    EXPECT_EQ(get_bar_offset(nullptr), -1);
+}
+
+// A lock directory that cannot be made fails the BAR gateway's open with the
+// message as it stands (no line end added).
+TEST(OpenBarGateway, LockDirectoryThatCannotBeMadeFailsTheOpen)
+{
+    DriverHost host(0x0001020B, "bar_gw_offset = 0x100\n");
+    ASSERT_EQ(mount("none", "/tmp", nullptr, MS_REMOUNT | MS_RDONLY, nullptr), 0) << strerror(errno);
+    int fds = open_descriptors();
+    // Standard error through a pipe: the test framework's capture needs a
+    // writable /tmp.
+    int pipe_fds[2];
+    ASSERT_EQ(pipe(pipe_fds), 0);
+    int saved_stderr = dup(2);
+    dup2(pipe_fds[1], 2);
+    errno = 0;
+    mFile* mf = mopen(DriverHost::kCrNode);
+    fflush(stderr);
+    dup2(saved_stderr, 2);
+    close(saved_stderr);
+    close(pipe_fds[1]);
+    char text[256] = {};
+    ssize_t n = read(pipe_fds[0], text, sizeof text - 1);
+    close(pipe_fds[0]);
+    std::string err(text, n > 0 ? (size_t)n : 0);
+    EXPECT_EQ(mf, nullptr);
+    EXPECT_EQ(err, "create_lock: Failed to create lock file dir: /tmp/harlowen_lockfiles");
+    EXPECT_EQ(open_descriptors(), fds);
+    EXPECT_EQ(mount("none", "/tmp", nullptr, MS_REMOUNT, nullptr), 0) << strerror(errno);
+}
+
+// What another user left at the BAR gateway's lock file name: the open
+// either gets a lock file that only root can open and hold, or fails with the
+// lock file's message; it never blocks and never goes through a link.
+class PlantedBarGatewayLock : public testing::TestWithParam<access_test::LockPlant> {};
+
+TEST_P(PlantedBarGatewayLock, IsUsedOnlyWhenRootAloneCanHoldIt)
+{
+    using access_test::LockOutcome;
+    DriverHost host(0x0001020B, "bar_gw_offset = 0x100\n");
+    const std::string lock = "/tmp/harlowen_lockfiles/qz4119_pci_cr0_mem";
+    const access_test::LockPlant& p = GetParam();
+    p.plant(lock);
+    struct stat planted;
+    bool had = lstat(lock.c_str(), &planted) == 0;
+    std::unique_ptr<access_test::FifoWatchdog> watchdog;
+    if (had && S_ISFIFO(planted.st_mode)) {
+        watchdog.reset(new access_test::FifoWatchdog(lock));
+    }
+    int fds = open_descriptors();
+    testing::internal::CaptureStderr();
+    mFile* mf = mopen(DriverHost::kCrNode);
+    std::string err = testing::internal::GetCapturedStderr();
+    bool blocked = watchdog && watchdog->fired();
+    watchdog.reset();
+    EXPECT_FALSE(blocked) << "the open waited on the planted FIFO";
+    if (p.outcome == LockOutcome::Made || p.outcome == LockOutcome::Replaced) {
+        ASSERT_NE(mf, nullptr) << strerror(errno);
+        EXPECT_EQ(err, "");
+        EXPECT_GT(mf->lock_fd, 0);
+        access_test::expect_private_lock(lock);
+        struct stat now, named;
+        ASSERT_EQ(fstat(mf->lock_fd, &now), 0);
+        ASSERT_EQ(lstat(lock.c_str(), &named), 0);
+        EXPECT_EQ(named.st_ino, now.st_ino) << "the handle holds the file at the name";
+        if (p.outcome == LockOutcome::Replaced) {
+            EXPECT_NE(now.st_ino, planted.st_ino);
+        }
+        // Every gateway access takes the lock: the planter's hold on its own
+        // file stops none of them.
+        host.fake.cr_write(host.f, 0x100, 0x99887766);
+        uint32_t v = 0;
+        EXPECT_EQ(mread4(mf, 0x1234, &v), 4);
+        EXPECT_EQ(v, 0x99887766u);
+        mclose(mf);
+    } else {
+        EXPECT_EQ(mf, nullptr);
+        if (p.outcome == LockOutcome::RefusedFile) {
+            EXPECT_EQ(err, "create_lock: Failed to create lockfile: " + lock + "  errno " + std::to_string(p.error) +
+                               "\n");
+            struct stat still;
+            ASSERT_EQ(lstat(lock.c_str(), &still), 0);
+            EXPECT_EQ(still.st_ino, planted.st_ino) << "what was planted stays";
+        } else {
+            EXPECT_EQ(err, "create_lock: Failed to create lock file dir: /tmp/harlowen_lockfiles");
+            EXPECT_NE(access(lock.c_str(), F_OK), 0) << "nothing was made in another user's directory";
+        }
+        EXPECT_EQ(open_descriptors(), fds) << "the failed open left nothing open";
+    }
+    if (access("/tmp/victim", F_OK) == 0) {
+        EXPECT_EQ(testkit::read_file("/tmp/victim"), "keep");
+    }
+    access_test::release_planted_holder();
+}
+
+INSTANTIATE_TEST_SUITE_P(Plants, PlantedBarGatewayLock, testing::ValuesIn(access_test::lock_plants()),
+                         access_test::lock_plant_name);
+
 TEST(OpenAdvanced, MaskRefusesWithEperm)
 {
     DriverHost host;
@@ -465,6 +591,32 @@ TEST(Open, NonRootCallerIsRefused)
     waitpid(pid, &status, 0);
     EXPECT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+// The current device information belongs to whoever made it: an open that
+// fails, before or after its handle was complete, leaves it; the caller's
+// close of a driver handle drops it.
+TEST(Close, OnlyTheCallersCloseDropsTheCurrentDevice)
+{
+    DriverHost host;
+    const std::string json = std::string(KELVRA_SOURCE_DIR) + "/tests/fixtures/device_info/json";
+    ASSERT_EQ(create_instance_with_json_dir(0x20D, json.c_str()), 0);
+    ASSERT_EQ(get_device_hw_id(), 0x20D);
+
+    EXPECT_EQ(mopen("0000:09:00.0"), nullptr) << "no such function";
+    EXPECT_EQ(get_device_hw_id(), 0x20D);
+    host.fake.override_request(host.f, PYX_IOC_CR_WINDOW, EIO, 0, 1);
+    EXPECT_EQ(mopen(DriverHost::kCrNode), nullptr) << "failed window request";
+    EXPECT_EQ(get_device_hw_id(), 0x20D);
+    EXPECT_EQ(mopen_adv(DriverHost::kConfNode, ACCESS_PCI_CR), nullptr) << "refused by the mask";
+    EXPECT_EQ(errno, EPERM);
+    EXPECT_EQ(get_device_hw_id(), 0x20D);
+
+    mFile* mf = mopen(DriverHost::kCrNode);
+    ASSERT_NE(mf, nullptr) << strerror(errno);
+    EXPECT_EQ(get_device_hw_id(), 0x20D);
+    EXPECT_EQ(mclose(mf), 0);
+    EXPECT_EQ(get_device_hw_id(), 0);
 }
 
 TEST(Close, NullHandle)

@@ -21,6 +21,7 @@
 #include "access/mfile_internal.h"
 #include "access/plugin_loader.h"
 #include "tests/access/driver_host.h"
+#include "tests/fakes/driver/fake_driver_client.h"
 #include "tests/common/fixed_paths.h"
 
 namespace {
@@ -176,6 +177,40 @@ TEST_F(LibLocation, LastAssigningLineWinsAndBlanksAreCut)
     EXPECT_EQ(qzcr_utils_load_dl_ctx(DL_KIND_CABLES), nullptr);
 }
 
+// Runs of '/' pad a path to a chosen length without changing what it names.
+std::string padded(const std::string& path, size_t length)
+{
+    std::string out = path;
+    out.insert(1, length - path.size(), '/');
+    return out;
+}
+
+TEST_F(LibLocation, BaseThatCannotHoldThePluginPathIsRefused)
+{
+    unsetenv("DOZUDOV_PATH");
+    const size_t relative = strlen("/tov/python_tools/rreg_access.so");
+    const size_t room = 511;  // the path buffer holds 511 characters
+    struct {
+        const char* label;
+        std::string base;
+        bool loads;
+    } cases[] = {
+        // A base naming a loadable library: cut off, the path would be the
+        // base itself, which must not be loaded in the plug-in's place.
+        {"library_as_base_one_too_long", padded(kRegAccess, room - relative + 1), false},
+        {"library_as_base_of_490", padded(kRegAccess, 490), false},
+        {"library_as_base_of_511", padded(kRegAccess, room), false},
+        {"plugin_below_a_base_that_just_fits", padded(lay_out_base("fits"), room - relative), true},
+    };
+    for (const auto& c : cases) {
+        ASSERT_LT(c.base.size(), 512u) << c.label;
+        tov_test::ProductConfigFile config("tov_lib_location=" + c.base + "\n");
+        dl_ctx* ctx = qzcr_utils_load_dl_ctx(DL_KIND_REG_ACCESS);
+        EXPECT_EQ(ctx != nullptr, c.loads) << c.label;
+        qzcr_utils_free_dl_ctx(ctx);
+    }
+}
+
 TEST_F(LibLocation, DefaultBaseAndTheCoreKind)
 {
     unsetenv("DOZUDOV_PATH");
@@ -295,6 +330,173 @@ TEST(SmartRetimer, RegistersGoThroughTheCablesPlugin)
     }
     qzcr_utils_free_dl_ctx(mf->dl_ctx);
     free(mf);
+}
+
+// ---- cable and plug-in chip handles ----
+
+// The stand-in cables plug-in turns the handle its open gets into a cable
+// (or plug-in chip) handle and logs its open and close calls.
+class CablesPlugin : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        setenv("DOZUDOV_PATH", kCables.c_str(), 1);
+        unsetenv("KELVRA_STANDIN_CALLS");
+        unsetenv("KELVRA_STANDIN_OPEN_RC");
+        unsetenv("KELVRA_STANDIN_BLOCK_RC");
+        unsetenv("TOV_DEBUG");
+    }
+    void TearDown() override
+    {
+        unsetenv("DOZUDOV_PATH");
+        set_force_i2c_address(-1);
+    }
+    static std::string calls()
+    {
+        const char* c = getenv("KELVRA_STANDIN_CALLS");
+        return c != nullptr ? c : "";
+    }
+};
+
+// A host without the node-tree driver: the per-function driver's
+// configuration node of 0000:03:00.0, and the cable's node under /dev/pyx.
+struct UserLevelCableHost {
+    UserLevelCableHost() : fake(fake_driver::api())
+    {
+        fake.reset();
+        tree.pci_function(access_test::ul_function("0000:03:00.0"));
+        f = fake.add(0, 3, 0, 0, 0x100000);
+        fake.cr_write(f, 0xF0014, 0x0001020B);
+        f->vsec_supported = 1;
+        std::ofstream("/dev/0000:03:00.0_pyxconf") << "";
+        tree.node("0000:03:00.0_cable_2");
+    }
+    ~UserLevelCableHost() { fake.reset(); }
+
+    const fake_driver::Api& fake;
+    access_test::PrivateTmp tmp;
+    access_test::DeviceTree tree{true};
+    fake_pyx_function* f = nullptr;
+};
+
+const char* const kUlCable = "0000:03:00.0_cable_2";
+
+TEST_F(CablesPlugin, CableHandleIsRefusedByMopenAndKeptByTheCableMask)
+{
+    UserLevelCableHost host;
+    int fds = access_test::open_descriptors();
+    errno = 0;
+    EXPECT_EQ(mopen(kUlCable), nullptr);
+    EXPECT_EQ(errno, EPERM);
+    EXPECT_EQ(calls(), "dozudov_open(2);dozudov_close;") << "the refused handle is closed through the plug-in";
+    EXPECT_FALSE(mapped(kCables)) << "and its plug-in context released";
+    EXPECT_EQ(access_test::open_descriptors(), fds);
+
+    unsetenv("KELVRA_STANDIN_CALLS");
+    mFile* mf = mopen_adv(kUlCable, ACCESS_CABLE);
+    ASSERT_NE(mf, nullptr) << strerror(errno);
+    EXPECT_EQ(mf->access_type, (uint32_t)ACCESS_CABLE);
+    EXPECT_EQ(mf->cable_name, 1u);
+    ASSERT_NE(mf->ul_ctx, nullptr) << "the cable sits behind a user-level handle";
+    ASSERT_NE(mf->dl_ctx, nullptr);
+    EXPECT_EQ(calls(), "dozudov_open(2);");
+
+    // Words and blocks go to the plug-in.
+    uint32_t v = 0;
+    EXPECT_EQ(mread4(mf, 0x24, &v), 4);
+    EXPECT_EQ(v, 0x24u);
+    EXPECT_EQ(get_chunk_size(mf), 48);
+    uint32_t block[6] = {};
+    EXPECT_EQ(mread4_block(mf, 0x100, block, sizeof block), (int)sizeof block);
+    EXPECT_EQ(block[5], 0x114u);
+    setenv("KELVRA_STANDIN_BLOCK_RC", "8", 1);
+    EXPECT_EQ(mread4_block(mf, 0x100, block, sizeof block), (int)sizeof block - 8) << "8 bytes not moved";
+    EXPECT_EQ(mwrite4_block(mf, 0x100, block, sizeof block), (int)sizeof block - 8);
+
+    EXPECT_EQ(mclose(mf), 0);
+    EXPECT_EQ(calls(), "dozudov_open(2);dozudov_close;");
+    EXPECT_FALSE(mapped(kCables)) << "the close releases the plug-in context";
+    EXPECT_EQ(access_test::open_descriptors(), fds);
+}
+
+struct CableOpenFailure {
+    const char* what;
+    const char* open_rc;  // null: the plug-in loads and its open succeeds
+    bool plugin_found;
+};
+
+void PrintTo(const CableOpenFailure& c, std::ostream* os)
+{
+    *os << c.what;
+}
+
+class CableOpenFails : public CablesPlugin, public ::testing::WithParamInterface<CableOpenFailure> {};
+
+TEST_P(CableOpenFails, AtTheLastStepAndReleasesThePlugin)
+{
+    UserLevelCableHost host;
+    const CableOpenFailure& c = GetParam();
+    if (c.open_rc != nullptr) {
+        setenv("KELVRA_STANDIN_OPEN_RC", c.open_rc, 1);
+    }
+    if (!c.plugin_found) {
+        setenv("DOZUDOV_PATH", (kPlugins + "no_such_plugin.so").c_str(), 1);
+    }
+    int fds = access_test::open_descriptors();
+    errno = 0;
+    EXPECT_EQ(mopen_adv(kUlCable, ACCESS_CABLE), nullptr);
+    EXPECT_NE(errno, 0);
+    EXPECT_EQ(calls(), c.plugin_found ? "dozudov_open(2);" : "") << "no close of a cable that never opened";
+    EXPECT_FALSE(mapped(kCables));
+    EXPECT_EQ(access_test::open_descriptors(), fds);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, CableOpenFails,
+                         ::testing::Values(CableOpenFailure{"plugin_open_fails", "3", true},
+                                           CableOpenFailure{"plugin_open_fails_negative", "-1", true},
+                                           CableOpenFailure{"no_plugin", nullptr, false}),
+                         [](const auto& info) { return std::string(info.param.what); });
+
+// A chip behind a driver CR node: "_vy1_2" names chips 1 and 2.
+TEST_F(CablesPlugin, ChipHandleOpensThroughThePluginAndClosesWithTheHandle)
+{
+    DriverHost host;
+    const std::string name = std::string(DriverHost::kCrNode) + "_vy1_2";
+    int fds = access_test::open_descriptors();
+    errno = 0;
+    EXPECT_EQ(mopen(name.c_str()), nullptr);
+    EXPECT_EQ(errno, EPERM);
+    EXPECT_EQ(calls(), "dozudov_chip_open(1,2);");
+    EXPECT_FALSE(mapped(kCables));
+    EXPECT_EQ(access_test::open_descriptors(), fds);
+
+    unsetenv("KELVRA_STANDIN_CALLS");
+    mFile* mf = mopen_adv(name.c_str(), ACCESS_CHIP);
+    ASSERT_NE(mf, nullptr) << strerror(errno);
+    EXPECT_EQ(mf->access_type, (uint32_t)ACCESS_CHIP);
+    EXPECT_STREQ(mf->dev_name, DriverHost::kCrNode);
+    uint32_t v = 0;
+    EXPECT_EQ(mread4(mf, 0x40, &v), 4);
+    EXPECT_EQ(v, 0x40u) << "the plug-in's chip read";
+    EXPECT_EQ(get_chunk_size(mf), 64);
+    EXPECT_EQ(mclose(mf), 0);
+    EXPECT_EQ(calls(), "dozudov_chip_open(1,2);") << "the chip's close entry is not called";
+    EXPECT_FALSE(mapped(kCables));
+    EXPECT_EQ(access_test::open_descriptors(), fds);
+}
+
+TEST_F(CablesPlugin, FailedChipOpenIsReportedAndReleasesEverything)
+{
+    DriverHost host;
+    setenv("KELVRA_STANDIN_OPEN_RC", "1", 1);
+    const std::string name = std::string(DriverHost::kCrNode) + "_vy3";
+    int fds = access_test::open_descriptors();
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(mopen_adv(name.c_str(), 0xFFFFFFFF), nullptr);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "failed to call dozudov_chip_open");
+    EXPECT_EQ(calls(), "dozudov_chip_open(3,0);");
+    EXPECT_FALSE(mapped(kCables));
+    EXPECT_EQ(access_test::open_descriptors(), fds);
 }
 
 }  // namespace

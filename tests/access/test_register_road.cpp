@@ -8,9 +8,14 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <fstream>
+#include <functional>
 #include <memory>
 #include <ostream>
+#include <sstream>
 #include <string>
+
+#include <json/json.h>
 
 #include <gtest/gtest.h>
 
@@ -22,6 +27,8 @@
 #include "tests/access/driver_host.h"
 #include "tests/access/sim_bridge.h"
 #include "tests/common/fixed_paths.h"
+#include "tests/common/testkit.h"
+#include "tov_core/device/pyx_device/wrapper/PyxDeviceWrapperC.h"
 
 namespace {
 
@@ -582,6 +589,135 @@ TEST_F(RegisterRoad, GearboxBaseIsReadOncePerProcess)
     EXPECT_EQ(reads(2, 0x90010), 1);
     EXPECT_EQ(gbox_gw_start_addr, 0x5000u);
 }
+
+// ---- mailbox addresses from a malformed device-information file ----
+
+// One change to the "qzcr_icmd_info" section of a device's fixture file.
+struct IcmdInfoCase {
+    const char* label;
+    uint32_t hw_id;  // 0x82 reaches its mailbox through CR space, 0x252 is a gearbox
+    std::function<void(Json::Value& section)> change;
+    int expected;
+};
+
+void PrintTo(const IcmdInfoCase& c, std::ostream* os)
+{
+    *os << c.label;
+}
+
+class MalformedIcmdInfo : public RegisterRoad, public ::testing::WithParamInterface<IcmdInfoCase> {
+protected:
+    // The fixture file of the id with the case's change, in a directory of
+    // its own that the product configuration names.
+    void write_device_info(const IcmdInfoCase& c)
+    {
+        char id[16];
+        snprintf(id, sizeof id, "0x%x", c.hw_id);
+        std::ifstream in(std::string(KELVRA_SOURCE_DIR) + "/tests/fixtures/device_info/json/" + id + ".json");
+        Json::CharReaderBuilder reader;
+        reader["allowComments"] = true;
+        Json::Value document;
+        std::string errors;
+        ASSERT_TRUE(Json::parseFromStream(reader, in, &document, &errors)) << errors;
+        c.change(document[id]["qzcr_icmd_info"]);
+        std::ostringstream text;
+        text << document;
+        dir_.write(std::string("device_info/json/") + id + ".json", text.str());
+        config_.reset();
+        config_ = std::make_unique<tov_test::ProductConfigFile>("tov_prefix_location=" + dir_.path() +
+                                                                "/\ndevice_info=device_info\n");
+    }
+
+    int all_writes()
+    {
+        int n = 0;
+        for (auto& e : bridge_->writes) {
+            n += e.second;
+        }
+        return n;
+    }
+
+    testkit::TempDir dir_;
+};
+
+TEST_P(MalformedIcmdInfo, IcmdIsRefusedBeforeAnythingIsWritten)
+{
+    const IcmdInfoCase& c = GetParam();
+    FunctionSpec spec = legacy_spec();
+    spec.hw_id = c.hw_id;
+    if (c.hw_id == 0x252) {
+        spec.cr_mailbox.reset();
+    }
+    start(spec);
+    write_device_info(c);
+    mFile* mf = open_conf();
+    ASSERT_NE(mf, nullptr);
+    int writes_before = all_writes();
+    uint8_t data[16] = {1, 2, 3, 4};
+    EXPECT_EQ(icmd_send_command(mf, 0x9001, data, sizeof data, 0), c.expected);
+    // The file itself was read: the refusal is the field's, not the file's.
+    EXPECT_EQ(get_device_hw_id(), (int)c.hw_id);
+    if (c.expected != ME_OK) {
+        EXPECT_EQ(mf->icmd.opened, 0u);
+        EXPECT_EQ(all_writes(), writes_before) << "nothing was written to the device";
+        EXPECT_EQ(reads(2, 0), 0) << "no mailbox pointer was taken from CR address 0";
+        EXPECT_EQ(state([](State& s) { return s.stats.icmd_commands; }), 0u);
+    } else {
+        EXPECT_EQ(mf->icmd.opened, 1u);
+        EXPECT_GT(all_writes(), writes_before);
+    }
+    mclose(mf);
+}
+
+void set(Json::Value& section, const char* key, const Json::Value& value)
+{
+    section[key] = value;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Values, MalformedIcmdInfo,
+    ::testing::Values(
+        IcmdInfoCase{"unchanged", 0x82, [](Json::Value&) {}, ME_OK},
+        IcmdInfoCase{"address_as_text", 0x82, [](Json::Value& s) { set(s, "cmd_ptr_address", "0x3000"); },
+                     ME_REG_ACCESS_ICMD_NOT_SUPPORTED},
+        IcmdInfoCase{"address_above_int", 0x82,
+                     [](Json::Value& s) { set(s, "cmd_ptr_address", Json::UInt64(2147483648u)); },
+                     ME_REG_ACCESS_ICMD_NOT_SUPPORTED},
+        IcmdInfoCase{"address_negative", 0x82, [](Json::Value& s) { set(s, "cmd_ptr_address", -4); },
+                     ME_REG_ACCESS_ICMD_NOT_SUPPORTED},
+        IcmdInfoCase{"address_as_boolean", 0x82, [](Json::Value& s) { set(s, "cmd_ptr_address", true); },
+                     ME_REG_ACCESS_ICMD_NOT_SUPPORTED},
+        IcmdInfoCase{"address_as_fraction", 0x82, [](Json::Value& s) { set(s, "cmd_ptr_address", 12288.5); },
+                     ME_REG_ACCESS_ICMD_NOT_SUPPORTED},
+        IcmdInfoCase{"address_missing", 0x82, [](Json::Value& s) { s.removeMember("cmd_ptr_address"); },
+                     ME_REG_ACCESS_ICMD_NOT_SUPPORTED},
+        IcmdInfoCase{"address_null", 0x82, [](Json::Value& s) { set(s, "cmd_ptr_address", Json::Value()); },
+                     ME_REG_ACCESS_ICMD_NOT_SUPPORTED},
+        IcmdInfoCase{"semaphore_as_text", 0x82, [](Json::Value& s) { set(s, "semaphore_address", "12292"); },
+                     ME_REG_ACCESS_ICMD_NOT_SUPPORTED},
+        IcmdInfoCase{"version_address_missing", 0x82, [](Json::Value& s) { s.removeMember("version_address"); },
+                     ME_REG_ACCESS_ICMD_NOT_SUPPORTED},
+        IcmdInfoCase{"ready_bit_address_above_32_bits", 0x82,
+                     [](Json::Value& s) { set(s, "static_cfg_not_done_address", Json::UInt64(1ull << 32)); },
+                     ME_REG_ACCESS_ICMD_NOT_SUPPORTED},
+        IcmdInfoCase{"ready_bit_negative", 0x82, [](Json::Value& s) { set(s, "static_cfg_not_done_offset", -1); },
+                     ME_REG_ACCESS_ICMD_NOT_SUPPORTED},
+        IcmdInfoCase{"pointer_width_zero", 0x82, [](Json::Value& s) { set(s, "cmd_ptr_bitlen", 0); },
+                     ME_REG_ACCESS_ICMD_NOT_SUPPORTED},
+        IcmdInfoCase{"pointer_width_33", 0x82, [](Json::Value& s) { set(s, "cmd_ptr_bitlen", 33); },
+                     ME_REG_ACCESS_ICMD_NOT_SUPPORTED},
+        // The pointer width alone has a default (24) when the file lacks it.
+        IcmdInfoCase{"pointer_width_missing", 0x82, [](Json::Value& s) { s.removeMember("cmd_ptr_bitlen"); }, ME_OK},
+        IcmdInfoCase{"pointer_width_null", 0x82, [](Json::Value& s) { set(s, "cmd_ptr_bitlen", Json::Value()); }, ME_OK},
+        IcmdInfoCase{"version_bit_32", 0x82, [](Json::Value& s) { set(s, "version_bit_offset", 32); },
+                     ME_REG_ACCESS_ICMD_NOT_SUPPORTED},
+        IcmdInfoCase{"gearbox_semaphore_as_text", 0x252,
+                     [](Json::Value& s) { set(s, "semaphore_address", "0x300f0"); },
+                     ME_REG_ACCESS_ICMD_NOT_SUPPORTED},
+        IcmdInfoCase{"gearbox_ready_bit_missing", 0x252,
+                     [](Json::Value& s) { s.removeMember("static_cfg_not_done_address"); },
+                     ME_REG_ACCESS_ICMD_NOT_SUPPORTED}),
+    [](const ::testing::TestParamInfo<IcmdInfoCase>& info) { return std::string(info.param.label); });
 
 // ---- tools command interface ----
 

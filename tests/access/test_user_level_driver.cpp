@@ -17,6 +17,7 @@
 #include "access/ul_context.h"
 #include "access/user_level.h"
 #include "tests/access/driver_host.h"
+#include "tov_core/device/pyx_device/wrapper/PyxDeviceWrapperC.h"
 
 namespace {
 
@@ -140,5 +141,78 @@ TEST(PerFunctionDriver, FailedParametersFailTheOpen)
     EXPECT_NE(err.find("-E- Failed to get Device PARAMS!\n"), std::string::npos) << err;
     EXPECT_EQ(access_test::open_descriptors(), fds);
 }
+
+// Neither the driver handle given up for the user-level road nor the
+// user-level close drops the process's current device information.
+TEST(PerFunctionDriver, OpenAndCloseKeepTheCurrentDevice)
+{
+    PerFunctionHost host(true);
+    const std::string json = std::string(KELVRA_SOURCE_DIR) + "/tests/fixtures/device_info/json";
+    ASSERT_EQ(create_instance_with_json_dir(0x20D, json.c_str()), 0);
+    mFile* mf = mopen("0000:03:00.0");
+    ASSERT_NE(mf, nullptr) << strerror(errno);
+    ASSERT_NE(mf->ul_ctx, nullptr);
+    EXPECT_EQ(get_device_hw_id(), 0x20D);
+    EXPECT_EQ(mclose(mf), 0);
+    EXPECT_EQ(get_device_hw_id(), 0x20D);
+    delete_instance();
+}
+
+// The space the driver's records carry: the CR space (2) only where the
+// vendor-specific gateway is known to serve the function; elsewhere the
+// driver's own default, 0.
+struct SpaceCase {
+    const char* what;
+    bool with_cr;
+    uint32_t vsec;
+    uint32_t space;
+};
+
+void PrintTo(const SpaceCase& c, std::ostream* os)
+{
+    *os << c.what;
+}
+
+class RecordSpace : public testing::TestWithParam<SpaceCase> {};
+
+TEST_P(RecordSpace, OfEveryWordAndBlockRequest)
+{
+    const SpaceCase& c = GetParam();
+    PerFunctionHost host(c.with_cr);
+    host.f->vsec_supported = c.vsec;
+    mFile* mf = mopen("0000:03:00.0");
+    ASSERT_NE(mf, nullptr) << strerror(errno);
+    EXPECT_EQ(mf->addr_space, c.space);
+    host.fake.log_clear();
+    uint32_t v = 0, block[4] = {1, 2, 3, 4};
+    EXPECT_EQ(mread4(mf, 0xF0014, &v), 4);
+    EXPECT_EQ(v, 0x1020Bu) << "the driver serves the CR space either way";
+    EXPECT_EQ(mwrite4(mf, 0x100, 0x55), 4);
+    EXPECT_EQ(mwrite4_block(mf, 0x200, block, sizeof block), (int)sizeof block);
+    EXPECT_EQ(mread4_block(mf, 0x200, block, sizeof block), (int)sizeof block);
+    ASSERT_GE(host.fake.log_count(), 4);
+    for (int i = 0; i < host.fake.log_count(); i++) {
+        const fake_pyx_request* r = host.fake.log_entry(i);
+        uint32_t space = 0;
+        memcpy(&space, r->record, sizeof space);
+        EXPECT_EQ(space, c.space) << std::hex << "request 0x" << r->code;
+    }
+    // The second road of a CR handle keeps the handle's space.
+    if (c.with_cr) {
+        mpci_change(mf);
+        host.fake.log_clear();
+        EXPECT_EQ(mread4(mf, 0xF0014, &v), 4);
+        uint32_t space = 0xFF;
+        memcpy(&space, host.fake.log_entry(0)->record, sizeof space);
+        EXPECT_EQ(space, c.space);
+    }
+    mclose(mf);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Nodes, RecordSpace,
+    testing::Values(SpaceCase{"cr_node", true, 1, 0}, SpaceCase{"configuration_node_with_gateway", false, 1, 2},
+                    SpaceCase{"configuration_node_without_gateway", false, 0, 0}),
+    [](const testing::TestParamInfo<SpaceCase>& i) { return std::string(i.param.what); });
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <memory>
 #include <ostream>
 #include <string>
 #include <utility>
@@ -23,6 +24,7 @@
 #include "access/mfile_internal.h"
 #include "access/ul_context.h"
 #include "access/user_level.h"
+#include "tests/access/lock_plants.h"
 #include "tests/access/ul_sim_host.h"
 
 namespace {
@@ -302,6 +304,7 @@ TEST_P(LegacyGateway, CarriesCrWordsWithoutAddressSpaces)
     ASSERT_NE(mf, nullptr) << strerror(errno);
     EXPECT_EQ(mf->access_type, (uint32_t)ACCESS_PCICONF);
     EXPECT_EQ(mf->vsec_supported, 0u) << "the legacy pair has no address spaces";
+    EXPECT_EQ(mf->addr_space, 0u) << "no road selected a space";
     EXPECT_EQ(mf->ul_ctx->legacy_order, GetParam().ordered ? 1 : 0);
     EXPECT_EQ(mget_vsec_supp(mf), 0);
     EXPECT_EQ(mset_addr_space(mf, 3), -1);
@@ -420,6 +423,71 @@ INSTANTIATE_TEST_SUITE_P(Links, PlantedLink,
                          testing::Values(PlantedCase{"dangling_link", false, false},
                                          PlantedCase{"link_to_a_file", true, false},
                                          PlantedCase{"linked_directory", false, true}));
+
+// What another user left at the lock file's name: the handle either gets a
+// lock file that only root can open and hold, or opens without one after the
+// warning; the open never blocks and never goes through a link.
+class PlantedLockFile : public UlSimHost, public testing::WithParamInterface<access_test::LockPlant> {};
+
+TEST_P(PlantedLockFile, IsUsedOnlyWhenRootAloneCanHoldIt)
+{
+    using access_test::LockOutcome;
+    start_preset("legacy");
+    const std::string lock = "/tmp/harlowen_lockfiles/0000:05:00.0_config";
+    const access_test::LockPlant& p = GetParam();
+    p.plant(lock);
+    struct stat planted;
+    bool had = lstat(lock.c_str(), &planted) == 0;
+    std::unique_ptr<access_test::FifoWatchdog> watchdog;
+    if (had && S_ISFIFO(planted.st_mode)) {
+        watchdog.reset(new access_test::FifoWatchdog(lock));
+    }
+    testing::internal::CaptureStderr();
+    mFile* mf = mopen("0000:05:00.0");
+    std::string err = testing::internal::GetCapturedStderr();
+    bool blocked = watchdog && watchdog->fired();
+    watchdog.reset();
+    ASSERT_NE(mf, nullptr) << strerror(errno);
+    EXPECT_FALSE(blocked) << "the open waited on the planted FIFO";
+    uint32_t id = 0;
+    if (p.outcome == LockOutcome::Made || p.outcome == LockOutcome::Replaced) {
+        EXPECT_GT(mf->ul_ctx->lock_fd, 0);
+        EXPECT_EQ(err, "");
+        access_test::expect_private_lock(lock);
+        struct stat now;
+        ASSERT_EQ(fstat(mf->ul_ctx->lock_fd, &now), 0);
+        struct stat named;
+        ASSERT_EQ(lstat(lock.c_str(), &named), 0);
+        EXPECT_EQ(named.st_ino, now.st_ino) << "the handle holds the file at the name";
+        if (p.outcome == LockOutcome::Replaced) {
+            EXPECT_NE(now.st_ino, planted.st_ino);
+        }
+        // The planter's hold on its own file stops nothing.
+        EXPECT_EQ(mread4(mf, 0xF0014, &id), 4);
+        EXPECT_EQ(id, 0x82u);
+    } else {
+        EXPECT_EQ(mf->ul_ctx->lock_fd, 0) << "no lock file";
+        EXPECT_EQ(err, "Warrning: Failed to create lockfile: " + lock + " (parallel access not supported)\n");
+        struct stat still;
+        if (p.outcome == LockOutcome::RefusedFile) {
+            ASSERT_EQ(lstat(lock.c_str(), &still), 0);
+            EXPECT_EQ(still.st_ino, planted.st_ino) << "what was planted stays";
+        } else {
+            ASSERT_EQ(lstat("/tmp/harlowen_lockfiles", &still), 0);
+            EXPECT_EQ(still.st_uid, access_test::kNobody);
+            EXPECT_NE(access(lock.c_str(), F_OK), 0) << "nothing was made in another user's directory";
+        }
+        EXPECT_EQ(read_device_id(mf, &id), 4) << "the handle works without its lock";
+    }
+    if (access("/tmp/victim", F_OK) == 0) {
+        EXPECT_EQ(testkit::read_file("/tmp/victim"), "keep");
+    }
+    access_test::release_planted_holder();
+    mclose(mf);
+}
+
+INSTANTIATE_TEST_SUITE_P(Plants, PlantedLockFile, testing::ValuesIn(access_test::lock_plants()),
+                         access_test::lock_plant_name);
 
 TEST_F(UlSimHost, LegacyGatewayWaitsForNoOneHoldingTheLockFile)
 {

@@ -125,6 +125,51 @@ TEST_P(UserLevelRegisters, GetAndSetRoundTrip)
     EXPECT_EQ(mclose(mf), 0);
 }
 
+TEST_P(UserLevelRegisters, GeneralInformationAndNvConfiguration)
+{
+    mFile* mf = mopen(GetParam().device);
+    ASSERT_NE(mf, nullptr);
+
+    reg_access_hca_mgir_ext mgir;
+    memset(&mgir, 0, sizeof mgir);
+    ASSERT_EQ(reg_access_mgir(mf, ACCESS_METHOD_GET, &mgir), ME_OK);
+    EXPECT_EQ(mgir.hw_info.device_id, fn_state([](State& s) { return s.spec.device_id; }));
+    EXPECT_EQ(mgir.fw_info.major, 24);
+    EXPECT_EQ(mgir.fw_info.minor, 42);
+    EXPECT_EQ(mgir.fw_info.sub_minor, 11);
+    EXPECT_EQ(mgir.fw_info.year, 0x2026);
+    EXPECT_EQ(reg_access_mgir(mf, ACCESS_METHOD_SET, &mgir), ME_REG_ACCESS_METHOD_NOT_SUPPORTED);
+
+    // A SET carries the header and its data; a GET sends the header alone
+    // and reads the stored data back.
+    tools_open_mnvda nv;
+    memset(&nv, 0, sizeof nv);
+    nv.nv_hdr.type.tlv_type_dw.tlv_type_dw = 0x00000101;
+    nv.nv_hdr.length = 8;
+    for (int i = 0; i < 8; ++i) {
+        nv.data[i] = static_cast<uint8_t>(0xa0 + i);
+    }
+    ASSERT_EQ(reg_access_mnvda(mf, ACCESS_METHOD_SET, &nv), ME_OK);
+    EXPECT_EQ(fn_state([](State& s) { return s.nv_config[0x101]; }),
+              (std::vector<uint8_t>{0xa0, 0xa1, 0xa2, 0xa3, 0xa4, 0xa5, 0xa6, 0xa7}));
+
+    memset(&nv, 0, sizeof nv);
+    nv.nv_hdr.type.tlv_type_dw.tlv_type_dw = 0x00000101;
+    nv.nv_hdr.length = 8;
+    ASSERT_EQ(reg_access_mnvda(mf, ACCESS_METHOD_GET, &nv), ME_OK);
+    EXPECT_EQ(nv.nv_hdr.length, 8);
+    EXPECT_EQ(nv.data[0], 0xa0);
+    EXPECT_EQ(nv.data[7], 0xa7);
+    EXPECT_EQ(nv.data[8], 0);
+
+    // A length past the register's data area never reaches the device.
+    const size_t before = fn_state([](State& s) { return s.stats.register_log.size(); });
+    nv.nv_hdr.length = 300;
+    EXPECT_EQ(reg_access_mnvda(mf, ACCESS_METHOD_SET, &nv), ME_BAD_PARAMS);
+    EXPECT_EQ(fn_state([](State& s) { return s.stats.register_log.size(); }), before);
+    EXPECT_EQ(mclose(mf), 0);
+}
+
 INSTANTIATE_TEST_SUITE_P(Presets, UserLevelRegisters,
                          ::testing::Values(RoadCase{"default", "0000:03:00.0"},
                                            RoadCase{"legacy", "0000:05:00.0"}),

@@ -519,6 +519,57 @@ TEST_F(SwitchSDK, MopenReachesCrSpaceByWordsAndMcloseReleasesBothSdks)
     EXPECT_EQ(JournalFrom("jq_cr_access_deinit"), expected);
 }
 
+// An access register through the open road: maccess_reg hands the caller's
+// image to the register SDK as it is, read command for a get, write command
+// for a set, bounded by the size the SDK reports.
+TEST_F(SwitchSDK, MopenThenMaccessRegReachesTheRegisterSdk)
+{
+    RUN_UNDER_SDK();
+    world()->max_size_result = 0;
+    world()->max_size_words = 4;
+    mFile* mf = mopen("qrvnsw-5");
+    ASSERT_NE(mf, nullptr) << strerror(errno);
+    EXPECT_EQ(mf->dev_flags & MDEVS_SWITCH_OS, (uint32_t)MDEVS_SWITCH_OS);
+
+    const uint8_t answer[12] = {0xA0, 0xA1, 0xA2, 0xA3, 0xB0, 0xB1, 0xB2, 0xB3, 0xC0, 0xC1, 0xC2, 0xC3};
+    memcpy(world()->reg_answer, answer, sizeof answer);
+    world()->reg_answer_length = sizeof answer;
+    uint8_t data[12] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
+    Bytes request = BytesOf(data, sizeof data);
+    // The SDK writes the status only when it refuses a request.
+    int status = 0;
+    EXPECT_EQ(maccess_reg(mf, 0x9001, ACCESS_METHOD_GET, data, sizeof data, sizeof data, sizeof data, &status),
+              ME_OK);
+    EXPECT_EQ(BytesOf(data, sizeof data), BytesOf(answer, sizeof answer));
+    EXPECT_EQ(world()->last_reg.command, 3);
+    EXPECT_EQ(world()->last_reg.device, 5);
+    EXPECT_EQ(world()->last_reg.register_id, 0x9001u);
+    EXPECT_EQ(world()->last_reg.size, sizeof data);
+    EXPECT_EQ(BytesOf(world()->last_reg.image, sizeof data), request) << "no operation TLV around the image";
+
+    uint8_t set[8] = {0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88};
+    status = 0;
+    EXPECT_EQ(maccess_reg(mf, 0x5002, ACCESS_METHOD_SET, set, sizeof set, sizeof set, sizeof set, &status), ME_OK);
+    EXPECT_EQ(world()->last_reg.command, 4);
+    EXPECT_EQ(world()->last_reg.register_id, 0x5002u);
+    EXPECT_EQ(BytesOf(world()->last_reg.image, sizeof set), BytesOf(set, sizeof set));
+
+    // Above the SDK's 16 bytes: refused before the SDK is asked.
+    int calls = world()->reg_raw_calls;
+    uint8_t big[20] = {};
+    EXPECT_EQ(maccess_reg(mf, 0x9001, ACCESS_METHOD_GET, big, sizeof big, sizeof big, sizeof big, &status),
+              ME_REG_ACCESS_TOO_LARGE);
+    EXPECT_EQ(world()->reg_raw_calls, calls);
+
+    // A request the SDK refuses carries its register status back.
+    world()->reg_raw_result = 4;
+    status = 0;
+    EXPECT_NE(maccess_reg(mf, 0x9001, ACCESS_METHOD_GET, data, sizeof data, sizeof data, sizeof data, &status),
+              ME_OK);
+    EXPECT_EQ(status, 0x109);
+    EXPECT_EQ(mclose(mf), 0);
+}
+
 TEST_F(SwitchSDK, MopenOfARefusedSwitchNumberOpensNoSwitch)
 {
     RUN_UNDER_SDK();

@@ -157,12 +157,12 @@ TEST_F(JtagDevice, TeardownReleasesTheAdapterThenUnloadsTheSdk)
 TEST_F(Jtag, AdapterThatFailsToInitialiseDoesNotOpen)
 {
     FixedFile sdk(ZKJTAG_SDK_LIBRARY, std::string(STANDIN_JTAG_FULL));
-    world()->jtag_init_result = -1;
+    world()->jtag_init_result = -5;
     try {
         DeviceFactory::CreateInstance("zkjtag_1");
         ADD_FAILURE() << "no exception";
     } catch (const tov_core::TovGeneralException& e) {
-        EXPECT_STREQ(e.what(), "Failed to open the JTAG adapter, ZKJTAGInit returned: -1\n");
+        EXPECT_STREQ(e.what(), "Failed to open the JTAG adapter, ZKJTAGInit returned: -5\n");
     }
     // Never opened, so never released; the library is let go.
     std::vector<std::string> expected = {"load ZKJTAGSDK", "ZKJTAGInit", "unload ZKJTAGSDK"};
@@ -171,6 +171,20 @@ TEST_F(Jtag, AdapterThatFailsToInitialiseDoesNotOpen)
     tov_core::Device* device = reinterpret_cast<tov_core::Device*>(0x1234);
     EXPECT_EQ(init_device("zkjtag_1", &device), 0);
     EXPECT_EQ(device, reinterpret_cast<tov_core::Device*>(0x1234));
+}
+
+// The SDK's results count what it did, like its reads and writes: a
+// positive answer to the initialisation is no failure.
+TEST_F(Jtag, AdapterThatInitialisesWithAnyNonNegativeResultOpens)
+{
+    FixedFile sdk(ZKJTAG_SDK_LIBRARY, std::string(STANDIN_JTAG_FULL));
+    for (int result : {0, 1, 4}) {
+        world()->jtag_init_result = result;
+        tov_core::Device* device = nullptr;
+        EXPECT_EQ(init_device("zkjtag_1", &device), COMMUNICATION_TYPE_ZKJTAG) << result;
+        EXPECT_NE(device, nullptr) << result;
+        destroy_device(device);
+    }
 }
 
 TEST_F(Jtag, MissingSdkFailsWithTheLoadersMessage)

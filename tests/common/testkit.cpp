@@ -1,5 +1,6 @@
 #include "tests/common/testkit.h"
 
+#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -9,11 +10,13 @@
 #include <string.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <stdexcept>
 
@@ -58,6 +61,107 @@ std::vector<std::string> build_env(const RunOptions& options)
     return env;
 }
 
+constexpr uid_t kNobody = 65534;
+
+// Whether the unprivileged user can reach `path` for `mode` (access(2)
+// modes), asked of the kernel by a child that has become that user.
+bool nobody_can(const std::string& path, int mode)
+{
+    pid_t pid = fork();
+    if (pid < 0) {
+        throw std::runtime_error("fork failed");
+    }
+    if (pid == 0) {
+        // Raw system calls: the child of a threaded process keeps to
+        // async-signal-safe work, and only this thread needs the ids.
+        if (syscall(SYS_setgroups, 0, nullptr) != 0 || syscall(SYS_setresgid, kNobody, kNobody, kNobody) != 0 ||
+            syscall(SYS_setresuid, kNobody, kNobody, kNobody) != 0) {
+            _exit(2);
+        }
+        _exit(access(path.c_str(), mode) == 0 ? 0 : 1);
+    }
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+void copy_file(const std::string& from, const std::string& to, mode_t mode)
+{
+    std::ifstream in(from, std::ios::binary);
+    std::ofstream out(to, std::ios::binary | std::ios::trunc);
+    out << in.rdbuf();
+    out.close();
+    if (!in || !out || chmod(to.c_str(), mode) != 0) {
+        throw std::runtime_error("cannot copy " + from + " to " + to);
+    }
+}
+
+// The shared libraries (regular files named *.so*) of one directory.
+std::vector<std::string> shared_libraries(const std::string& dir)
+{
+    std::vector<std::string> out;
+    std::unique_ptr<DIR, int (*)(DIR*)> d(opendir(dir.c_str()), closedir);
+    if (!d) {
+        return out;
+    }
+    while (struct dirent* e = readdir(d.get())) {
+        std::string name = e->d_name;
+        struct stat st;
+        if (name.find(".so") != std::string::npos && stat((dir + "/" + name).c_str(), &st) == 0 &&
+            S_ISREG(st.st_mode)) {
+            out.push_back(name);
+        }
+    }
+    return out;
+}
+
+// A program run as nobody must be reachable by nobody, and a checkout or
+// build tree may sit where only root can enter (a 0700 home). What nobody
+// cannot reach, the program and the directories of its LD_LIBRARY_PATH, is
+// copied into a stage under /tmp that nobody can read; the run then uses the
+// copies. Everything else (the arguments, the working directory) is as the
+// caller gave it.
+std::unique_ptr<TempDir> stage_for_nobody(std::vector<std::string>& argv, std::vector<std::string>& env)
+{
+    std::unique_ptr<TempDir> stage;
+    auto stage_dir = [&stage](const std::string& relative) {
+        if (!stage) {
+            stage = std::make_unique<TempDir>();
+        }
+        std::string dir = stage->file(relative);
+        make_dirs(dir);
+        chmod(dir.c_str(), 0755);
+        return dir;
+    };
+    if (!argv.empty() && !nobody_can(argv[0], X_OK)) {
+        std::string copy = stage_dir("bin") + "/" + argv[0].substr(argv[0].rfind('/') + 1);
+        copy_file(argv[0], copy, 0755);
+        argv[0] = copy;
+    }
+    for (std::string& entry : env) {
+        const std::string prefix = "LD_LIBRARY_PATH=";
+        if (entry.compare(0, prefix.size(), prefix) != 0) {
+            continue;
+        }
+        std::string rewritten = prefix;
+        std::stringstream dirs(entry.substr(prefix.size()));
+        std::string dir;
+        for (int n = 0; std::getline(dirs, dir, ':'); n++) {
+            if (!dir.empty() && !nobody_can(dir, X_OK)) {
+                std::string copy = stage_dir("lib" + std::to_string(n));
+                for (const std::string& lib : shared_libraries(dir)) {
+                    copy_file(dir + "/" + lib, copy + "/" + lib, 0755);
+                }
+                dir = copy;
+            }
+            rewritten += (rewritten.size() > prefix.size() ? ":" : "") + dir;
+        }
+        entry = rewritten;
+    }
+    return stage;
+}
+
 }  // namespace
 
 RunResult run(const std::vector<std::string>& argv_in, const RunOptions& options)
@@ -66,8 +170,13 @@ RunResult run(const std::vector<std::string>& argv_in, const RunOptions& options
     if (options.unprivileged) {
         argv = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--"};
     }
-    argv.insert(argv.end(), argv_in.begin(), argv_in.end());
+    std::vector<std::string> program = argv_in;
     std::vector<std::string> env = build_env(options);
+    std::unique_ptr<TempDir> stage;
+    if (options.unprivileged) {
+        stage = stage_for_nobody(program, env);
+    }
+    argv.insert(argv.end(), program.begin(), program.end());
 
     int out_pipe[2], err_pipe[2];
     if (pipe2(out_pipe, O_CLOEXEC) != 0 || pipe2(err_pipe, O_CLOEXEC) != 0) {

@@ -17,7 +17,10 @@ struct RunResult {
 };
 
 struct RunOptions {
-    bool unprivileged = false;             // run through setpriv as nobody
+    // Run through setpriv as nobody. A program, or a directory of its
+    // LD_LIBRARY_PATH, that nobody cannot reach (a tree under a 0700
+    // directory) is run from a copy nobody can read.
+    bool unprivileged = false;
     std::vector<std::string> env;          // extra NAME=VALUE entries
     std::vector<std::string> unset_env;    // names removed from the environment
     int timeout_seconds = 60;

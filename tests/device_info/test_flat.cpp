@@ -497,6 +497,47 @@ TEST(FlatLogging, WrongTypeIsLoggedNamingKeyAndFile)
     EXPECT_NE(out.find(path), std::string::npos) << out;
 }
 
+TEST(FlatCheckedField, OnlyAnIntegerWithinTheLimitIsAValue)
+{
+    testkit::TempDir dir;
+    Json::Value device = dit::Device();
+    Json::Value& s = device["qzcr_icmd_info"];
+    s["at_limit"] = 4096;
+    s["zero"] = 0;
+    s["above_limit"] = 4097;
+    s["negative"] = -1;
+    s["text"] = "4096";
+    s["boolean"] = true;
+    s["fraction"] = 1.5;
+    s["largest"] = Json::UInt64(0xFFFFFFFFu);
+    s["null"] = Json::Value();
+    dir.write("0x20d.json", dit::Document("0x20d", device));
+    uint32_t value = 7;
+    EXPECT_EQ(get_field_as_unsigned("at_limit", "qzcr_icmd_info", 4096, &value), -1) << "no current device yet";
+    EXPECT_EQ(value, 7u);
+    ASSERT_EQ(create_instance_with_json_dir(0x20D, dir.path().c_str()), 0);
+    struct {
+        const char* key;
+        uint32_t max;
+        int result;
+        uint32_t value;
+    } cases[] = {
+        {"at_limit", 4096, 0, 4096},  {"zero", 4096, 0, 0},        {"largest", 0xFFFFFFFFu, 0, 0xFFFFFFFFu},
+        {"above_limit", 4096, -1, 7}, {"negative", 4096, -1, 7},   {"text", 4096, -1, 7},
+        {"boolean", 4096, -1, 7},     {"fraction", 4096, -1, 7},   {"absent", 4096, 1, 7},
+        {"null", 4096, 1, 7},
+    };
+    for (const auto& c : cases) {
+        value = 7;
+        EXPECT_EQ(get_field_as_unsigned(c.key, "qzcr_icmd_info", c.max, &value), c.result) << c.key;
+        EXPECT_EQ(value, c.value) << c.key;
+    }
+    EXPECT_EQ(get_field_as_unsigned("at_limit", "no_such_section", 4096, &value), 1) << "a missing section holds no key";
+    EXPECT_EQ(get_field_as_unsigned("at_limit", "qzcr_icmd_info", 4096, nullptr), -1);
+    EXPECT_EQ(get_field_as_unsigned(nullptr, "qzcr_icmd_info", 4096, &value), -1);
+    delete_instance();
+}
+
 TEST(FlatFromC, ACProgramWalksTheInterface)
 {
     testkit::TempDir dir;

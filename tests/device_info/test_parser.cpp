@@ -34,7 +34,7 @@ std::string ConstructionFailure(const std::string& hwId, const std::string& dir)
 
 std::string ExecutableDir()
 {
-    return tov_core::FactoryOperatingSystemAPI::GetInstance()->GetExecutableDir();
+    return FactoryOperatingSystemAPI::GetInstance()->GetExecutableDir();
 }
 
 struct DirCase {

@@ -5,6 +5,7 @@
  */
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -367,7 +368,10 @@ TEST(LayoutVariableLength, NoWordsLeavesTheArrayAlone)
 
 TEST(LayoutVariableLength, AnAnswerLongerThanTheCallersArrayIsCut)
 {
-    Bytes image(8 + 64, 0x5a);
+    // The image holds the fixed part and the caller's two words only: an
+    // answer announcing sixteen reads and writes nothing past them, and
+    // the record announces the two words it received.
+    Bytes image(8 + 8, 0x5a);
     image[0] = 0;
     image[1] = 0;
     image[2] = 0;
@@ -377,8 +381,77 @@ TEST(LayoutVariableLength, AnAnswerLongerThanTheCallersArrayIsCut)
     rec.data = words.data();
     rec.data_len = 2;
     lt_vlen_unpack(&rec, image.data());
-    EXPECT_EQ(rec.read_size, 64u);
+    EXPECT_EQ(rec.read_size, 8u);
+    EXPECT_EQ(rec.data_len, 2u);
     EXPECT_EQ(words, (std::vector<uint32_t>{0x5a5a5a5a, 0x5a5a5a5a}));
+    std::string text = capture([&](FILE* f) { lt_vlen_dump(&rec, f); });
+    EXPECT_NE(text.find("data_001"), std::string::npos) << text;
+    EXPECT_EQ(text.find("data_002"), std::string::npos) << text;
+}
+
+// A caller that sets only the length field and the array (data_len 0)
+// gets the words it asked for; the request's length bounds the answer.
+struct ImpliedLengthCase {
+    const char* what;
+    uint32_t asked;      // read_size of the request
+    uint8_t answered;    // read_size in the answer's image
+    uint32_t read_size;  // read_size after unpack
+    size_t moved;        // words unpacked into the array
+};
+
+TEST(LayoutVariableLength, WithoutACountTheRequestSizesTheArray)
+{
+    const ImpliedLengthCase cases[] = {
+        {"same size", 12, 12, 12, 3},
+        {"shorter answer", 12, 4, 4, 1},
+        {"remainder kept", 10, 11, 11, 2},
+        {"longer answer cut", 12, 0xfc, 12, 3},
+        {"nothing asked", 0, 0xfc, 0, 0},
+    };
+    for (const ImpliedLengthCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        // One word more than asked for, which nothing may touch; the image
+        // holds only the words asked for.
+        const uint32_t asked_words = c.asked / 4;
+        std::vector<uint32_t> words(asked_words + 1, 0x01020304);
+        for (uint32_t i = 0; i < words.size(); ++i) {
+            words[i] += i;
+        }
+        lt_vlen rec = zeroed<lt_vlen>();
+        rec.read_size = c.asked;
+        rec.data = words.data();
+        Bytes image(8 + 4 * asked_words, 0);
+        lt_vlen_pack(&rec, image.data());
+        for (uint32_t i = 0; i < asked_words; ++i) {
+            EXPECT_EQ(image[8 + 4 * i + 3], 0x04 + i);
+        }
+
+        // The device's answer: its own read_size over words 0xa0a0a0a0.
+        std::fill(image.begin() + 8, image.end(), 0xa0);
+        image[3] = c.answered;
+        std::vector<uint32_t> expected(words.size(), 0);
+        std::fill(expected.begin(), expected.begin() + c.moved, 0xa0a0a0a0u);
+        std::copy(words.begin() + c.moved, words.end(), expected.begin() + c.moved);
+        lt_vlen_unpack(&rec, image.data());
+        EXPECT_EQ(rec.read_size, c.read_size);
+        EXPECT_EQ(words, expected);
+        std::string text = capture([&](FILE* f) { lt_vlen_dump(&rec, f); });
+        EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), static_cast<long>(4 + c.moved)) << text;
+    }
+}
+
+TEST(LayoutVariableLength, WithoutAnArrayTheAnswersLengthStays)
+{
+    Bytes image{0, 0, 0, 64, 0, 0, 0, 1};
+    lt_vlen rec = zeroed<lt_vlen>();
+    lt_vlen_unpack(&rec, image.data());
+    EXPECT_EQ(rec.read_size, 64u);
+    EXPECT_EQ(rec.data, nullptr);
+    EXPECT_EQ(capture([&](FILE* f) { lt_vlen_dump(&rec, f); }),
+              "======== lt_vlen ========\n"
+              "read_size            : 0x40\n"
+              "index                : 0x0\n"
+              "start                : 0x00000001\n");
 }
 
 TEST(LayoutVariableLength, AFullPieceOf176Words)

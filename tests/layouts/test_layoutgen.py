@@ -56,6 +56,19 @@ BAD = [
     ("bad_name", "layout t_x 4\n  2a 0x00.31:0\n", 3, "field name '2a' is not an identifier"),
 ]
 
+# Shared enumerations: checked on their own and against every field that uses
+# them.
+SHARED = "layout t_x 4\n  a 0x00.1:0 enum t_e\n"
+BAD += [
+    ("shared_enum_unknown", SHARED, 3, "'t_x.a' uses unknown enumeration 't_e'"),
+    ("shared_enum_unused", "enumeration t_e 0=A\n" + INNER, 2, "enumeration 't_e' is used by no field"),
+    ("shared_enum_value_twice", "enumeration t_e 0=A\n  1=B 0=C\n" + SHARED, 2, "names the value 0x0 twice ('A' and 'C')"),
+    ("shared_enum_does_not_fit", "enumeration t_e 0=A 4=B\n" + SHARED, 4, "enumerator 0x4=B of 't_x.a' does not fit 2 bits"),
+    ("shared_enum_defined_twice", "enumeration t_e 0=A\nenumeration t_e 1=B\n", 3, "enumeration 't_e' defined twice"),
+    ("shared_enum_bad_row", "enumeration t_e 0=A\n  B\n", 3, "enumerator 'B' is not VALUE=NAME"),
+    ("shared_enum_empty", "enumeration t_e\n" + SHARED, 2, "enumeration 't_e' names no value"),
+]
+
 
 def run(data, *extra):
     with tempfile.TemporaryDirectory() as tmp:
@@ -90,13 +103,51 @@ class AcceptsGoodData(unittest.TestCase):
         self.assertEqual(result.returncode, 0, result.stderr)
         self.assertEqual(produced, ["t_layouts.cpp", "t_layouts.h", "t_layouts_test.cpp"])
 
+    def test_a_family_in_several_files(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            first = os.path.join(tmp, "t.layouts")
+            part = os.path.join(tmp, "t.more.layouts")
+            with open(first, "w") as stream:
+                stream.write(HEADER + "layout t_outer 8\n  n 0x04/32 nested t_inner\n")
+            with open(part, "w") as stream:
+                stream.write(INNER)
+            out = os.path.join(tmp, "out")
+            result = subprocess.run([sys.executable, GENERATOR, first, part, "--out-dir", out, "--include-dir", "t"],
+                                    capture_output=True, text=True)
+            self.assertEqual(result.returncode, 0, result.stderr)
+            self.assertEqual(sorted(os.listdir(out)), ["t_layouts.cpp", "t_layouts.h", "t_layouts_test.cpp"])
+            with open(os.path.join(out, "t_layouts.h")) as stream:
+                header = stream.read()
+            self.assertIn("struct t_inner {", header)
+            self.assertLess(header.index("struct t_inner {"), header.index("struct t_outer {"))
+
+            # A part repeating the family line, or a layout of another file,
+            # is refused with its place.
+            with open(part, "w") as stream:
+                stream.write(HEADER + INNER)
+            result = subprocess.run([sys.executable, GENERATOR, first, part, "--out-dir", out, "--include-dir", "t"],
+                                    capture_output=True, text=True)
+            self.assertEqual(result.returncode, 1)
+            self.assertIn("%s:1: error: family given twice" % part, result.stderr)
+            with open(part, "w") as stream:
+                stream.write(INNER + "layout t_outer 4\n")
+            result = subprocess.run([sys.executable, GENERATOR, first, part, "--out-dir", out, "--include-dir", "t"],
+                                    capture_output=True, text=True)
+            self.assertEqual(result.returncode, 1)
+            self.assertIn("%s:3: error: layout 't_outer' defined twice (first at %s:2)" % (part, first), result.stderr)
+
     def test_the_test_family_and_the_product_families_check(self):
-        data_files = [os.path.join(HERE, "data", "lt_kinds.layouts")]
+        families = [[os.path.join(HERE, "data", "lt_kinds.layouts")]]
         product = os.path.join(HERE, "..", "..", "tools_layouts", "data")
-        data_files += [os.path.join(product, n) for n in sorted(os.listdir(product)) if n.endswith(".layouts")]
-        for path in data_files:
-            with self.subTest(os.path.basename(path)):
-                result = subprocess.run([sys.executable, GENERATOR, path, "--out-dir", "unused", "--include-dir", "x",
+        names = sorted(n for n in os.listdir(product) if n.endswith(".layouts"))
+        for name in names:
+            stem = name[:-len(".layouts")]
+            if "." not in stem:  # a family's own file, then its parts
+                parts = [n for n in names if n.startswith(stem + ".") and n != name]
+                families.append([os.path.join(product, n) for n in [name] + parts])
+        for paths in families:
+            with self.subTest(os.path.basename(paths[0])):
+                result = subprocess.run([sys.executable, GENERATOR] + paths + ["--out-dir", "unused", "--include-dir", "x",
                                          "--check-only"], capture_output=True, text=True)
                 self.assertEqual(result.returncode, 0, result.stderr)
 

@@ -1,6 +1,6 @@
 /*
- * The register-function pattern on the four DPA registers, against a
- * recording stand-in of maccess_reg, mget_mdevs_type and m_err2str.
+ * The register-function pattern on every register function that follows it,
+ * against a recording stand-in of the access core's register call.
  */
 #include <gtest/gtest.h>
 
@@ -14,96 +14,14 @@
 #include <vector>
 
 #include "reg_access/reg_access.h"
+#include "tests/reg_access/recording_access.h"
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using namespace reg_access_test;
 
-struct RegCall {
-    mFile* mf;
-    uint16_t reg_id;
-    int method;
-    const void* payload;
-    Bytes sent;
-    uint32_t reg_size;
-    uint32_t r_size;
-    uint32_t w_size;
-};
-
-// What the stand-in register call does: it records each call, optionally
-// writes an answer over the payload, and returns the configured result.
-struct StandIn {
-    std::vector<RegCall> calls;
-    std::map<mFile*, uint32_t> types;  // handles whose type can be read
-    int result = 0;
-    std::function<void(uint8_t* payload, uint32_t size)> answer;
-    int type_queries = 0;
-    std::vector<int> err2str_codes;
-};
-
-StandIn* g_stand_in = nullptr;
-
-}  // namespace
-
-extern "C" int maccess_reg(mFile* mf, uint16_t reg_id, int reg_method, void* reg_data, uint32_t reg_size,
-                           uint32_t r_size_reg, uint32_t w_size_reg, int* reg_status)
-{
-    const uint8_t* bytes = static_cast<const uint8_t*>(reg_data);
-    g_stand_in->calls.push_back(
-        {mf, reg_id, reg_method, reg_data, Bytes(bytes, bytes + reg_size), reg_size, r_size_reg, w_size_reg});
-    *reg_status = 0x55;  // never handed to the caller
-    if (g_stand_in->answer) {
-        g_stand_in->answer(static_cast<uint8_t*>(reg_data), reg_size);
-    }
-    return g_stand_in->result;
-}
-
-extern "C" int mget_mdevs_type(mFile* mf, uint32_t* mtype)
-{
-    ++g_stand_in->type_queries;
-    auto it = g_stand_in->types.find(mf);
-    if (it == g_stand_in->types.end()) {
-        errno = EINVAL;
-        return 1;
-    }
-    *mtype = it->second;
-    return 0;
-}
-
-extern "C" const char* m_err2str(uint32_t status)
-{
-    g_stand_in->err2str_codes.push_back(static_cast<int>(status));
-    return static_cast<int>(status) == 257 ? "Bad method" : "some other text";
-}
-
-namespace {
-
-constexpr uint32_t kGpu = 0x800000;
-constexpr uint32_t kSwitchOs = 2;
-constexpr uint32_t kPciConfig = 0x1;
-
-// Fake handles: the register functions never look inside one.
-int handle_storage[3];
-mFile* const kPlainHandle = reinterpret_cast<mFile*>(&handle_storage[0]);
-mFile* const kGpuHandle = reinterpret_cast<mFile*>(&handle_storage[1]);
-mFile* const kSwitchHandle = reinterpret_cast<mFile*>(&handle_storage[2]);
-
-class RegAccess : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        g_stand_in = &stand_in;
-        stand_in.types[kPlainHandle] = kPciConfig;
-        stand_in.types[kGpuHandle] = kGpu;
-        stand_in.types[kSwitchHandle] = kSwitchOs;
-    }
-    void TearDown() override { g_stand_in = nullptr; }
-
-    StandIn stand_in;
-};
-
-// The four DPA register functions behind one signature, for the tests that
-// hold for all of them.
+// The register functions of the pattern behind one signature, for the tests
+// that hold for all of them.
 struct RegisterCase {
     const char* name;
     uint16_t reg_id;
@@ -118,32 +36,42 @@ void PrintTo(const RegisterCase& c, std::ostream* os)
     *os << c.name;
 }
 
+#define PATTERN_CASE(name, id, bytes, X)                                                                   \
+    {                                                                                                      \
+        #name, (id), (bytes), sizeof(struct X),                                                            \
+            [](mFile* mf, uint32_t m, void* r) { return reg_access_##name(mf, m, static_cast<struct X*>(r)); }, \
+            X##_size                                                                                       \
+    }
+
+// Every register function that follows the pattern exactly (with its
+// environment switches off), with the id and image size it must use.
 const RegisterCase kRegisters[] = {
-    {"nic_cap_ext", 0xC011, 128, sizeof(reg_access_hca_nic_cap_ext_reg_ext),
-     [](mFile* mf, uint32_t m, void* r) {
-         return reg_access_nic_cap_ext(mf, m, static_cast<reg_access_hca_nic_cap_ext_reg_ext*>(r));
-     },
-     reg_access_hca_nic_cap_ext_reg_ext_size},
-    {"nic_dpa_eug", 0xC012, 256, sizeof(reg_access_hca_nic_dpa_eug_reg_ext),
-     [](mFile* mf, uint32_t m, void* r) {
-         return reg_access_nic_dpa_eug(mf, m, static_cast<reg_access_hca_nic_dpa_eug_reg_ext*>(r));
-     },
-     reg_access_hca_nic_dpa_eug_reg_ext_size},
-    {"nic_dpa_perf_ctrl", 0xC014, 64, sizeof(reg_access_hca_nic_dpa_perf_ctrl_reg_ext),
-     [](mFile* mf, uint32_t m, void* r) {
-         return reg_access_nic_dpa_perf_ctrl(mf, m, static_cast<reg_access_hca_nic_dpa_perf_ctrl_reg_ext*>(r));
-     },
-     reg_access_hca_nic_dpa_perf_ctrl_reg_ext_size},
-    {"nic_dpa_eu_partition", 0xC015, 768, sizeof(reg_access_hca_nic_dpa_eu_partition_reg_ext),
-     [](mFile* mf, uint32_t m, void* r) {
-         return reg_access_nic_dpa_eu_partition(mf, m, static_cast<reg_access_hca_nic_dpa_eu_partition_reg_ext*>(r));
-     },
-     reg_access_hca_nic_dpa_eu_partition_reg_ext_size},
+    PATTERN_CASE(nic_cap_ext, 0xC011, 128, reg_access_hca_nic_cap_ext_reg_ext),
+    PATTERN_CASE(nic_dpa_eug, 0xC012, 256, reg_access_hca_nic_dpa_eug_reg_ext),
+    PATTERN_CASE(nic_dpa_perf_ctrl, 0xC014, 64, reg_access_hca_nic_dpa_perf_ctrl_reg_ext),
+    PATTERN_CASE(nic_dpa_eu_partition, 0xC015, 768, reg_access_hca_nic_dpa_eu_partition_reg_ext),
+    PATTERN_CASE(mteim, 0x9118, 48, reg_access_hca_mteim_reg_ext),
+    PATTERN_CASE(mtie, 0x911B, 48, reg_access_hca_mtie_ext),
+    PATTERN_CASE(mtim, 0x911C, 16, reg_access_hca_mtim_ext),
+    PATTERN_CASE(mtdc, 0x911D, 32, reg_access_hca_mtdc_ext),
+    PATTERN_CASE(debug_cap, 0x8400, 64, reg_access_hca_debug_cap),
+    PATTERN_CASE(mtmp, 0x900A, 32, reg_access_hca_mtmp_ext),
+    PATTERN_CASE(mtcap, 0x9009, 16, reg_access_hca_mtcap_ext),
+    PATTERN_CASE(res_dump, 0xC000, 256, reg_access_hca_resource_dump_ext),
+    PATTERN_CASE(mord, 0x9153, 256, reg_access_hca_resource_dump_ext),
+    PATTERN_CASE(mgir, 0x9020, 160, reg_access_hca_mgir_ext),
+    PATTERN_CASE(mcam, 0x907F, 72, reg_access_hca_mcam_reg_ext),
+    PATTERN_CASE(dtor, 0xC00E, 64, reg_access_hca_dtor_reg_ext),
+    PATTERN_CASE(mrsi, 0x912A, 64, reg_access_hca_mrsi_ext),
+    PATTERN_CASE(mirc, 0x9162, 8, tools_open_mirc_reg),
+    PATTERN_CASE(mvts, 0x902C, 20, tools_open_mvts),
+    PATTERN_CASE(mcdd, 0x905C, 32, tools_open_mcdd_reg),
+    PATTERN_CASE(secure_host, 0x402D, 16, tools_open_mlock),
 };
 
-class EveryDpaRegister : public RegAccess, public ::testing::WithParamInterface<RegisterCase> {};
+class EveryPatternRegister : public RegAccess, public ::testing::WithParamInterface<RegisterCase> {};
 
-TEST_P(EveryDpaRegister, RefusesMethodsOtherThanGetAndSet)
+TEST_P(EveryPatternRegister, RefusesMethodsOtherThanGetAndSet)
 {
     const RegisterCase& c = GetParam();
     for (uint32_t method : {0u, 3u, 0xffffffffu}) {
@@ -154,7 +82,7 @@ TEST_P(EveryDpaRegister, RefusesMethodsOtherThanGetAndSet)
     EXPECT_TRUE(stand_in.calls.empty());
 }
 
-TEST_P(EveryDpaRegister, SendsTheWireImageWithAllThreeSizes)
+TEST_P(EveryPatternRegister, SendsTheWireImageWithAllThreeSizes)
 {
     const RegisterCase& c = GetParam();
     for (uint32_t method : {1u, 2u}) {
@@ -175,7 +103,7 @@ TEST_P(EveryDpaRegister, SendsTheWireImageWithAllThreeSizes)
     EXPECT_EQ(c.size(), c.wire_size);
 }
 
-TEST_P(EveryDpaRegister, GpuHandleExchangesABufferOfTheWireSize)
+TEST_P(EveryPatternRegister, GpuHandleExchangesABufferOfTheWireSize)
 {
     // The record itself, unpacked, goes as a payload of the wire size with
     // read and write sizes 0. The device may fill the whole payload: only the
@@ -204,7 +132,7 @@ TEST_P(EveryDpaRegister, GpuHandleExchangesABufferOfTheWireSize)
     EXPECT_EQ(Bytes(memory.begin() + static_cast<long>(c.record_size), memory.end()), Bytes(guard, 0xa5));
 }
 
-INSTANTIATE_TEST_SUITE_P(Dpa, EveryDpaRegister, ::testing::ValuesIn(kRegisters),
+INSTANTIATE_TEST_SUITE_P(Pattern, EveryPatternRegister, ::testing::ValuesIn(kRegisters),
                          [](const ::testing::TestParamInfo<RegisterCase>& info) { return std::string(info.param.name); });
 
 TEST_F(RegAccess, NicCapExtGetUnpacksTheAnswer)

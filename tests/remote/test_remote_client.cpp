@@ -67,12 +67,16 @@ protected:
         }
         kelvra_remote::reply_timeout_ms = 90000;
     }
-    void serve(const std::string& version = "1.6", std::vector<Fault> faults = {})
+    void serve(const std::string& version = "1.6", std::vector<Fault> faults = {},
+               std::vector<std::string> relay_replies = {})
     {
         ServerOptions o;
         o.version = version;
         o.faults = std::move(faults);
         o.aliases["nic0"] = kFn;
+        if (!relay_replies.empty()) {
+            o.relay_replies = std::move(relay_replies);
+        }
         server_.reset(new TcpServer(*host_, std::move(o)));
     }
     mFile* open(const std::string& device = kFn)
@@ -435,7 +439,8 @@ INSTANTIATE_TEST_SUITE_P(Replies, OpenReplies,
                                            OpenReplyCase{"no_capability", "O 0", 0, 0},
                                            OpenReplyCase{"hex", "O 0x1", 0, 1},
                                            OpenReplyCase{"refused", "E", ENOENT, 0},
-                                           OpenReplyCase{"short", "O", EPROTO, 0},
+                                           OpenReplyCase{"bare", "O", 0, 0},
+                                           OpenReplyCase{"separator_only", "O ", EPROTO, 0},
                                            OpenReplyCase{"not_a_number", "O x", EPROTO, 0},
                                            OpenReplyCase{"trailing_text", "O 1z", EPROTO, 0}),
                          [](const ::testing::TestParamInfo<OpenReplyCase>& i) { return std::string(i.param.label); });
@@ -806,6 +811,56 @@ TEST_F(RemoteTest, CommandRelayPrintsRepliesUpToFinished)
     EXPECT_EQ(mread4(mf_, kScratchAddr, &v), 4);
 }
 
+// Output lines longer than the relay's 256-byte reply buffer come out
+// whole, in pieces, and the relay stays in step with the server.
+const std::vector<std::string> kLongRelay = {std::string(600, 'a') + "\n", std::string(255, 'b'),
+                                             std::string(256, 'c') + "\n", "", "short\n", "Finished"};
+
+std::string long_relay_output()
+{
+    std::string out;
+    for (size_t i = 0; i + 1 < kLongRelay.size(); i++) {
+        out += kLongRelay[i];
+    }
+    return out;
+}
+
+TEST_F(RemoteTest, CommandRelayPrintsLongLinesInPieces)
+{
+    serve("1.6", {}, kLongRelay);
+    ASSERT_NE(open(), nullptr);
+    ::testing::internal::CaptureStdout();
+    int rc = qrvcables_remote_operation_client_side(mf_, "cable0", 'c', 'r', "0");
+    std::string out = ::testing::internal::GetCapturedStdout();
+    EXPECT_EQ(rc, -1) << "the empty reply ends the relay before Finished";
+    EXPECT_EQ(out, std::string(600, 'a') + "\n" + std::string(255, 'b') + std::string(256, 'c') + "\n");
+}
+
+TEST_F(RemoteTest, CommandRelayOfLongLinesReachesFinished)
+{
+    std::vector<std::string> replies = kLongRelay;
+    replies.erase(replies.begin() + 3);  // no empty reply
+    serve("1.6", {}, replies);
+    ASSERT_NE(open(), nullptr);
+    ::testing::internal::CaptureStdout();
+    EXPECT_EQ(qrvcables_remote_operation_client_side(mf_, "cable0", 'c', 'r', "0"), 0);
+    std::string out = ::testing::internal::GetCapturedStdout();
+    std::string expected = long_relay_output();
+    EXPECT_EQ(out, expected);
+    uint32_t v = 0;
+    EXPECT_EQ(mread4(mf_, kScratchAddr, &v), 4) << "the connection is in step after the relay";
+}
+
+TEST_F(RemoteTest, CommandRelayThatCannotBeSentFails)
+{
+    serve("1.6");
+    ASSERT_NE(open(), nullptr);
+    close_remote_connection(mf_);
+    ::testing::internal::CaptureStdout();
+    EXPECT_EQ(qrvcables_remote_operation_client_side(mf_, "cable0", 'c', 'r', "0"), -1);
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
+}
+
 // ---------------------------------------------------------------- faulty servers
 
 struct FaultCase {
@@ -989,6 +1044,31 @@ TEST_F(RemoteTest, ServerGoneWritesFailWithoutEndingTheProcess)
     mFile* mf = mf_;
     mf_ = nullptr;
     EXPECT_EQ(mclose(mf), 1);
+}
+
+// A server that sends a reply nobody asked for puts every later answer one
+// request behind: the client drops the connection before its next request
+// instead of taking the stray reply for the answer.
+TEST_F(RemoteTest, UnrequestedReplyDropsTheConnectionBeforeTheNextRequest)
+{
+    serve("1.6");
+    ASSERT_NE(open(), nullptr);
+    fn().space_write(2, kScratchAddr, 0x600DF00D);
+    Fault f = make_fault(RequestKind::kWrite, FaultAction::kExtraReply, "O 0xdeadbeef");
+    server_->add_fault(f);
+    EXPECT_EQ(mwrite4(mf_, kScratchAddr + 4, 1), 4);
+    size_t sent = server_->requests().size();
+
+    uint32_t v = 0x12345678;
+    EXPECT_EQ(mread4(mf_, kScratchAddr, &v), -1);
+    EXPECT_EQ(v, 0x12345678u);
+    EXPECT_EQ(mf_->remote_sock, -1);
+    // Neither this write nor anything later is reported as done.
+    EXPECT_EQ(mwrite4(mf_, kScratchAddr, 2), -1);
+    EXPECT_EQ(fn().space_read(2, kScratchAddr), 0x600DF00Du);
+    // The requests after the stray reply never went out.
+    EXPECT_EQ(server_->requests().size(), sent);
+    EXPECT_TRUE(server_->wait_idle(5000));
 }
 
 TEST_F(RemoteTest, OverlongCloseReplyStillClosesTheConnection)

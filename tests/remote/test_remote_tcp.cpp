@@ -4,6 +4,7 @@
  * routine.
  */
 #include "access/remote.h"
+#include "access/remote_internal.h"
 
 #include <arpa/inet.h>
 #include <errno.h>
@@ -130,6 +131,37 @@ TEST(TcpWrites, ClosedPeerIsMinusOneNotASignal)
         EXPECT_EQ(writes(p.b, "V"), -1);
         EXPECT_EQ(errno, EPIPE);
     }
+}
+
+// What a connection holds before a request decides whether it is in step.
+TEST(InputWaiting, TellsAStrayReplyFromTheEndOfTheStreamAndTakesNothing)
+{
+    Pair quiet;
+    int err = 0;
+    EXPECT_FALSE(kelvra_remote::input_waiting(quiet.a, &err));
+
+    Pair stray;
+    stray.send_bytes(std::string("O 0x1\0", 6));
+    EXPECT_TRUE(kelvra_remote::input_waiting(stray.a, &err));
+    EXPECT_EQ(err, EPROTO);
+    char buf[16];
+    EXPECT_EQ(tcp_reads(stray.a, buf, sizeof buf), 5);  // still all there
+    EXPECT_STREQ(buf, "O 0x1");
+    EXPECT_FALSE(kelvra_remote::input_waiting(stray.a, &err));
+
+    Pair gone;
+    gone.end();
+    EXPECT_TRUE(kelvra_remote::input_waiting(gone.a, &err));
+    EXPECT_EQ(err, ECONNRESET);
+
+    int p[2];
+    ASSERT_EQ(pipe(p), 0);
+    EXPECT_FALSE(kelvra_remote::input_waiting(p[0], &err));
+    ASSERT_EQ(write(p[1], "x", 1), 1);
+    EXPECT_TRUE(kelvra_remote::input_waiting(p[0], &err));
+    EXPECT_EQ(err, EPROTO);
+    close(p[0]);
+    close(p[1]);
 }
 
 TEST(CliConnection, UnknownHostIsEinval)

@@ -9,9 +9,15 @@
 #include "tests/sim/sim_control.h"
 #include "tests/sim/sim_tcp.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -69,6 +75,75 @@ TEST(RemoteTool, ShowPrintsTheTableOfTheRemoteAdapter)
                   "    200         0                  0                  0                  0                  sampler\n")
             << version;
     }
+}
+
+// Runs kelvra with its standard output on a pipe whose reader is gone, as
+// with `kelvra ... | head` once head has quit; the wait status, or -1 when
+// the run did not end within the time.
+int run_into_closed_pipe(const std::vector<std::string>& args, const std::vector<std::string>& env)
+{
+    int out[2];
+    if (pipe2(out, O_CLOEXEC) != 0) {
+        return -1;
+    }
+    close(out[0]);
+    pid_t pid = fork();
+    if (pid == 0) {
+        dup2(out[1], 1);
+        int devnull = open("/dev/null", O_RDWR);
+        dup2(devnull, 0);
+        dup2(devnull, 2);
+        for (const std::string& e : env) {
+            putenv(const_cast<char*>(e.c_str()));
+        }
+        std::vector<char*> argv;
+        for (const std::string& a : args) {
+            argv.push_back(const_cast<char*>(a.c_str()));
+        }
+        argv.push_back(nullptr);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    close(out[1]);
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    int status = 0;
+    while (waitpid(pid, &status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &status, 0);
+            return -1;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return status;
+}
+
+// The remote client answers SIGPIPE itself (a lost connection must not end
+// the process), so a lost reader of the output shows only as a failed
+// write: the tool must still report the failure.
+TEST(RemoteTool, OutputLostToAClosedPipeIsAFailure)
+{
+    tov_test::ProductConfigFile config(std::string("tov_prefix_location=") + KELVRA_SOURCE_DIR +
+                                       "/tests/fixtures/\ndevice_info=device_info\n");
+    Host host(host_preset("default"));
+    TcpServer server(host);
+    testkit::TempDir dir;
+    std::string socket = dir.file("control.sock");
+    ControlServer control(host, socket);
+    std::vector<std::string> env = {"SSH_TIMEOUT=0", "KELVRA_SIM_SOCKET=" + socket};
+    std::string name = server.device_name("0000:03:00.0");
+
+    // The same command with a reader succeeds.
+    testkit::RunOptions ro;
+    ro.env = env;
+    ro.timeout_seconds = 30;
+    testkit::RunResult r = testkit::run({KELVRA_BIN, "show", "-d", name}, ro);
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+
+    int status = run_into_closed_pipe({KELVRA_BIN, "show", "-d", name}, env);
+    ASSERT_NE(status, -1) << "kelvra did not end";
+    ASSERT_TRUE(WIFEXITED(status)) << "signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), 255);
 }
 
 TEST(RemoteTool, UnreachableServerIsAnInaccessibleDevice)

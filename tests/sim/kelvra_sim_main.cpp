@@ -6,9 +6,17 @@
  * Unless told otherwise it also gives the command a product configuration
  * file (/etc/tov/tov.conf, on an overlay of /etc) that points the
  * device-information files at the test fixtures, so the ICMD set-up of the
- * simulated hardware ids finds their files.
+ * simulated hardware ids finds their files. The command finds the stand-in
+ * resource-dump SDK first on LD_LIBRARY_PATH: the product's own run path
+ * names only the platform's directory.
  *
- *   kelvra-sim [--host NAME|FILE.json] [--socket PATH] [--bind SRC:DST]... [--tov-conf FILE|none] -- COMMAND [ARG...]
+ * --dpa-clock RATE makes the DPA's counters grow with the time counting is
+ * on (RATE ticks per millisecond) instead of one tick per register access,
+ * as a real adapter's do: the demo's timed collect then counts what it
+ * waited for.
+ *
+ *   kelvra-sim [--host NAME|FILE.json] [--socket PATH] [--bind SRC:DST]... [--tov-conf FILE|none]
+ *              [--dpa-clock RATE] -- COMMAND [ARG...]
  */
 #include "tests/common/fixed_paths.h"
 #include "tests/common/testkit.h"
@@ -55,9 +63,10 @@ void usage()
 {
     fprintf(stderr,
             "usage: kelvra-sim [--host NAME|FILE.json] [--socket PATH] [--bind SRC:DST]... [--tov-conf FILE|none]\n"
-            "                  -- COMMAND [ARG...]\n"
+            "                  [--dpa-clock RATE] -- COMMAND [ARG...]\n"
             "hosts: default, legacy, cmdif, sriov, or a JSON description\n"
-            "tov.conf: by default one that points device_info at the test fixtures; none leaves /etc alone\n");
+            "tov.conf: by default one that points device_info at the test fixtures; none leaves /etc alone\n"
+            "dpa-clock: DPA ticks per millisecond of counting (default: one tick per register access)\n");
 }
 
 // The product configuration that finds the device-information fixtures of
@@ -65,6 +74,27 @@ void usage()
 std::string fixture_tov_conf()
 {
     return std::string("tov_prefix_location=") + KELVRA_SIM_FIXTURES_DIR + "/\ndevice_info=device_info\n";
+}
+
+// A positive decimal rate that fits the knob; 0 when the text is not one.
+unsigned parse_rate(const std::string& text)
+{
+    if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos) {
+        return 0;
+    }
+    return (unsigned)std::stoul(text);
+}
+
+// The command reaches the stand-in SDK (and nothing else of the build tree)
+// through its environment, ahead of whatever the caller had there.
+void put_standins_on_library_path()
+{
+    std::string path = KELVRA_SIM_STANDIN_SDK_DIR;
+    const char* old = getenv("LD_LIBRARY_PATH");
+    if (old && *old) {
+        path += std::string(":") + old;
+    }
+    setenv("LD_LIBRARY_PATH", path.c_str(), 1);
 }
 
 std::string read_whole(const std::string& path)
@@ -106,6 +136,7 @@ int run(int argc, char** argv)
     std::string socket_path;
     std::vector<std::pair<std::string, std::string>> binds;
     std::string tov_conf;  // empty: the fixtures' configuration
+    unsigned dpa_clock = 0;  // 0: one tick per register access
     int i = 1;
     for (; i < argc; i++) {
         std::string a = argv[i];
@@ -113,9 +144,16 @@ int run(int argc, char** argv)
             i++;
             break;
         }
-        if ((a == "--host" || a == "--socket" || a == "--bind" || a == "--tov-conf") && i + 1 < argc) {
+        if ((a == "--host" || a == "--socket" || a == "--bind" || a == "--tov-conf" || a == "--dpa-clock") &&
+            i + 1 < argc) {
             std::string v = argv[++i];
-            if (a == "--tov-conf") {
+            if (a == "--dpa-clock") {
+                dpa_clock = parse_rate(v);
+                if (dpa_clock == 0) {
+                    usage();
+                    return kSetupFailed;
+                }
+            } else if (a == "--tov-conf") {
                 tov_conf = v;
                 if (tov_conf.empty()) {
                     usage();
@@ -148,6 +186,14 @@ int run(int argc, char** argv)
     }
 
     kelvra_sim::Host host(kelvra_sim::load_host(host_name));
+    if (dpa_clock) {
+        for (size_t f = 0; f < host.size(); f++) {
+            host.function(f).with_state([dpa_clock](kelvra_sim::State& s) {
+                s.knobs.dpa_ticks_per_ms = dpa_clock;
+                s.knobs.ticks_per_register_access = 0;
+            });
+        }
+    }
     std::optional<std::string> conf_text;
     if (tov_conf.empty()) {
         conf_text = fixture_tov_conf();
@@ -175,6 +221,7 @@ int run(int argc, char** argv)
     kelvra_sim::ControlServer control(host, socket_path);
     kelvra_sim::SysfsMount tree(host);
     setenv(KELVRA_SIM_SOCKET_ENV, socket_path.c_str(), 1);
+    put_standins_on_library_path();
 
     struct sigaction sa;
     memset(&sa, 0, sizeof sa);
@@ -182,23 +229,33 @@ int run(int argc, char** argv)
     sa.sa_flags = SA_SIGINFO | SA_RESTART;
     sigemptyset(&sa.sa_mask);
     const int forwarded[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+    sigset_t held, old_mask;
+    sigemptyset(&held);
     for (int sig : forwarded) {
         sigaction(sig, &sa, nullptr);
+        sigaddset(&held, sig);
     }
+    // Held back until the command's pid is known: one sent as soon as the
+    // command has started (it may run before this process does) is then
+    // passed on instead of being dropped.
+    sigprocmask(SIG_BLOCK, &held, &old_mask);
     fflush(nullptr);
     pid_t child = fork();
     if (child < 0) {
+        sigprocmask(SIG_SETMASK, &old_mask, nullptr);
         throw std::runtime_error(std::string("fork: ") + strerror(errno));
     }
     if (child == 0) {
         for (int sig : forwarded) {
             signal(sig, SIG_DFL);
         }
+        sigprocmask(SIG_SETMASK, &old_mask, nullptr);
         execvp(argv[i], argv + i);
         fprintf(stderr, "kelvra-sim: cannot run %s: %s\n", argv[i], strerror(errno));
         _exit(kExecFailed);
     }
     g_child = child;
+    sigprocmask(SIG_SETMASK, &old_mask, nullptr);
     int status = 0;
     while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
     }

@@ -22,6 +22,7 @@
 #include <sys/types.h>
 
 #include <array>
+#include <chrono>
 #include <functional>
 #include <map>
 #include <memory>
@@ -86,6 +87,12 @@ constexpr size_t kMddtRecordSize = 268;
 constexpr uint16_t kRegNicCapExt = 0xC011;
 constexpr uint16_t kRegNicDpaPerfCtrl = 0xC014;
 constexpr size_t kNicCapExtSize = 128;
+// General information (MGIR) and NV configuration data (MNVDA).
+constexpr uint16_t kRegMgir = 0x9020;
+constexpr size_t kMgirSize = 160;
+constexpr uint16_t kRegMnvda = 0x9024;
+constexpr size_t kMnvdaHeaderSize = 12;
+constexpr size_t kMnvdaMaxData = 256;
 constexpr size_t kNicDpaPerfCtrlSize = 64;
 constexpr uint32_t kAllProcesses = 0xFFFFFFFF;
 enum CountState : uint8_t { kUnchanged = 0, kActive = 1, kInactive = 2, kResetCounters = 3 };
@@ -241,6 +248,10 @@ struct DpaProcess {
     std::string name;
     bool counting = false;
     std::vector<DpaThread> threads;
+    // The clock of a timed DPA (Knobs::dpa_ticks_per_ms): when counting was
+    // last switched on, and the ticks the clock has added since.
+    std::chrono::steady_clock::time_point counting_since{};
+    uint64_t clock_ticks = 0;
 };
 
 // Faults of a rendered resource-dump reply.
@@ -281,6 +292,11 @@ struct Knobs {
     std::map<uint16_t, uint8_t> register_status;
     // DPA: ticks added to counting threads by every access-register request.
     unsigned ticks_per_register_access = 1;
+    // DPA: ticks per millisecond that counting threads also gain while their
+    // process counts, as a real DPA's counters grow with time. 0 (the
+    // default) keeps every number predictable: ticks come only from
+    // register accesses and dpa_tick. Set it before counting is switched on.
+    unsigned dpa_ticks_per_ms = 0;
     DumpKnobs dump;
     // I2C and SMBus gateways: status reads that still show busy after a
     // command (-1: busy for ever), and refusals (not acknowledged) a target
@@ -344,9 +360,10 @@ struct SmbusGateway {
 };
 
 // A hardware semaphore word. A read of a free word takes it and answers 0
-// (the CR mailbox's and the flash lock's protocol); a non-zero write to a
-// free word takes it for that ticket (the VSEC gateway's protocol); a write
-// of 0 frees it unless it is stuck.
+// (the CR mailbox's and the flash lock's protocol: read_take); a non-zero
+// write to a free word takes it for that ticket, and a read only shows the
+// owner (the VSEC gateway's and the ICMD semaphore in space 10's protocol);
+// a write of 0 frees it unless it is stuck.
 struct HwSemaphore {
     uint32_t owner = 0;
     uint32_t read_take()
@@ -415,6 +432,10 @@ struct State {
     std::map<uint16_t, RegisterEntry> registers;
     std::vector<DpaProcess> processes;
 
+    // NV configuration: the data of each configuration type (MNVDA's type
+    // word), as the last SET stored it.
+    std::map<uint32_t, std::vector<uint8_t>> nv_config;
+
     // A gearbox behind the switch: its CR bytes and every tunnel record that
     // reached it (install_mddt_gearbox).
     std::map<uint32_t, uint8_t> gearbox_cr;
@@ -431,6 +452,10 @@ struct State {
     DpaProcess* find_process(uint32_t id);
     // Adds `ticks` ticks to every thread of every counting process.
     void dpa_tick(unsigned ticks);
+    // Adds the ticks that the clock owes every counting process for the time
+    // since its counting was switched on (nothing while dpa_ticks_per_ms is
+    // 0). Run before counters are read or counting changes.
+    void dpa_follow_clock();
     // Applies a NIC_DPA_PERF_CTRL count state to one process or to all;
     // false when the process does not exist.
     bool apply_count_state(uint32_t process_id, uint8_t count_state);

@@ -26,7 +26,7 @@ void put_counter(uint8_t* p, uint64_t value)
     put_host32(p + 4, (uint32_t)value);
 }
 
-void add(Counters& c, const Counters& rate, unsigned ticks)
+void add(Counters& c, const Counters& rate, uint64_t ticks)
 {
     c.time_ticks += rate.time_ticks * ticks;
     c.cycles += rate.cycles * ticks;
@@ -58,8 +58,29 @@ void State::dpa_tick(unsigned ticks)
     }
 }
 
+void State::dpa_follow_clock()
+{
+    auto now = std::chrono::steady_clock::now();
+    for (DpaProcess& p : processes) {
+        if (!p.counting) {
+            continue;
+        }
+        auto on_for = std::chrono::duration_cast<std::chrono::microseconds>(now - p.counting_since).count();
+        uint64_t due = (uint64_t)((unsigned __int128)(uint64_t)on_for * knobs.dpa_ticks_per_ms / 1000);
+        if (due <= p.clock_ticks) {
+            continue;
+        }
+        for (DpaThread& t : p.threads) {
+            add(t.counters, t.rate, due - p.clock_ticks);
+        }
+        p.clock_ticks = due;
+    }
+}
+
 bool State::apply_count_state(uint32_t process_id, uint8_t count_state)
 {
+    // What the clock added up to now belongs to the state before this one.
+    dpa_follow_clock();
     std::vector<DpaProcess*> targets;
     if (process_id == kAllProcesses) {
         for (DpaProcess& p : processes) {
@@ -73,6 +94,10 @@ bool State::apply_count_state(uint32_t process_id, uint8_t count_state)
     for (DpaProcess* p : targets) {
         switch (count_state) {
         case kActive:
+            if (!p->counting) {
+                p->counting_since = std::chrono::steady_clock::now();
+                p->clock_ticks = 0;
+            }
             p->counting = true;
             break;
         case kInactive:
@@ -143,7 +168,7 @@ std::vector<uint8_t> render_segments(uint16_t segment_type, uint32_t index1, siz
 bool Function::resource_dump(uint16_t segment_type, uint32_t index1, std::vector<uint8_t>& out, std::string& error)
 {
     std::lock_guard<std::mutex> lock(mutex_);
-    const State& s = state_;
+    State& s = state_;
     if (!s.knobs.dump.fail_text.empty()) {
         error = s.knobs.dump.fail_text;
         return false;
@@ -164,6 +189,7 @@ bool Function::resource_dump(uint16_t segment_type, uint32_t index1, std::vector
         error = "unsupported segment type";
         return false;
     }
+    s.dpa_follow_clock();
     // A process the DPA does not run has no threads: an empty list.
     for (const DpaProcess& p : s.processes) {
         if (p.id != index1) {

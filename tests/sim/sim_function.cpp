@@ -352,8 +352,10 @@ uint32_t space_read_in(State& s, uint16_t space, uint32_t address)
             return s.icmd_syndrome;
         }
     }
+    // Taken by writing a ticket: reading it back only shows the owner. A
+    // read that took it would leave it with nobody who will ever release it.
     if (space == kSpaceSemaphore && vsec_icmd(s) && address == kIcmdSemaphoreAddr) {
-        return s.icmd_semaphore.read_take();
+        return s.icmd_semaphore.owner;
     }
     return storage_read(s, space, address);
 }

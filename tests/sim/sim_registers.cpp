@@ -56,12 +56,54 @@ uint8_t nic_dpa_perf_ctrl(State& s, uint8_t method, std::vector<uint8_t>& p)
     return s.apply_count_state(process_id, count_state) ? kRegOk : kRegBadParameter;
 }
 
+// MGIR: the PCI device id and hardware revision, and a fixed firmware
+// version 24.42.11 with its build date.
+uint8_t mgir(State& s, uint8_t method, std::vector<uint8_t>& p)
+{
+    if (method != kMethodGet) {
+        return kRegMethodNotSupported;
+    }
+    memset(p.data(), 0, kMgirSize);
+    put_be32(p.data() + 0x00, (uint32_t)s.spec.hw_rev << 16 | s.spec.device_id);
+    put_be32(p.data() + 0x20, 24u << 16 | 42u << 8 | 11u);
+    put_be32(p.data() + 0x28, 0x12u << 24 | 0x10u << 16 | 0x2026u);  // month, day, year
+    return kRegOk;
+}
+
+// MNVDA: a SET stores the header's length bytes of data for the header's
+// type word; a GET answers the stored data and its length.
+uint8_t mnvda(State& s, uint8_t method, std::vector<uint8_t>& p)
+{
+    uint32_t type = get_be32(p.data() + 4);
+    if (method == kMethodSet) {
+        size_t length = get_bits(p.data(), 23, 9);
+        if (length > kMnvdaMaxData || kMnvdaHeaderSize + length > p.size()) {
+            return kRegBadParameter;
+        }
+        s.nv_config[type].assign(p.begin() + kMnvdaHeaderSize, p.begin() + (long)(kMnvdaHeaderSize + length));
+        return kRegOk;
+    }
+    auto stored = s.nv_config.find(type);
+    if (stored == s.nv_config.end()) {
+        return kRegBadParameter;
+    }
+    size_t length = stored->second.size();
+    if (kMnvdaHeaderSize + length > p.size()) {
+        return kRegLengthTooSmall;
+    }
+    put_bits(p.data(), 23, 9, (uint32_t)length);
+    memcpy(p.data() + kMnvdaHeaderSize, stored->second.data(), length);
+    return kRegOk;
+}
+
 }  // namespace
 
 void install_default_registers(State& s)
 {
     s.registers[kRegNicCapExt] = RegisterEntry{kNicCapExtSize, nic_cap_ext};
     s.registers[kRegNicDpaPerfCtrl] = RegisterEntry{kNicDpaPerfCtrlSize, nic_dpa_perf_ctrl};
+    s.registers[kRegMgir] = RegisterEntry{kMgirSize, mgir};
+    s.registers[kRegMnvda] = RegisterEntry{kMnvdaHeaderSize, mnvda};
 }
 
 uint8_t execute_access_register(State& s, uint8_t* buf, size_t size, StringTlvMode mode)

@@ -777,6 +777,11 @@ struct TcpServer::Impl {
                 return false;
             }
             return !f.close_after;
+        case FaultAction::kExtraReply:
+            // In the same write as the reply: it is there before the next
+            // request is sent.
+            replies.push_back(f.text);
+            break;
         }
         if (!send_replies(fd, replies, true)) {
             return false;

@@ -69,6 +69,7 @@ enum class FaultAction {
     kReplace,        // the reply is `text` (or transform(request, reply))
     kOverlong,       // the reply padded with `pad` to overlong_by bytes beyond the client's buffer
     kNoNul,          // the reply without its NUL; the connection stays open unless close_after
+    kExtraReply,     // the reply, then `text` as a reply of its own that nobody asked for
 };
 
 struct Fault {
@@ -77,7 +78,7 @@ struct Fault {
 
     RequestKind kind = RequestKind::kVersion;
     FaultAction action = FaultAction::kStall;
-    std::string text;  // kReplace
+    std::string text;  // kReplace, kExtraReply
     // kReplace: builds the reply from the request text and the reply the
     // server would have sent (empty for "i"); wins over `text` when set.
     std::function<std::string(const std::string& request, const std::string& reply)> transform;

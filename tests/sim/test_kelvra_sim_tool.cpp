@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <stdio.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -55,6 +56,52 @@ TEST(KelvraSim, CommandReachesTheControlSocket)
     EXPECT_NE(r.out.find("\n00185021\n"), std::string::npos);  // 24 words, thread list
 }
 
+// The product's run path names only the platform's SDK directory: kelvra-sim
+// hands its command the stand-in through LD_LIBRARY_PATH, ahead of what the
+// caller had there, and kelvra runs on it.
+TEST(KelvraSim, CommandFindsTheStandInSdkThroughItsEnvironment)
+{
+    testkit::RunOptions o;
+    o.env = {"LD_LIBRARY_PATH=/caller/lib"};
+    auto r = testkit::run({kSim, "--", "/bin/sh", "-c", "echo \"$LD_LIBRARY_PATH\""}, o);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, std::string(KELVRA_STANDIN_SDK_DIR) + ":/caller/lib\n");
+
+    o.unset_env = {"LD_LIBRARY_PATH"};
+    o.env.clear();
+    r = testkit::run({kSim, "--", KELVRA_BIN, "show", "-i", "-p", "3", "-d", "0000:03:00.0"}, o);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "3            idle\n");
+}
+
+// --dpa-clock: the counters follow the time counting was on, not the
+// register accesses (none of which adds a tick then).
+TEST(KelvraSim, DpaClockCountsTheTimedCollectsWait)
+{
+    auto r = testkit::run({kSim, "--dpa-clock", "1000", "--", KELVRA_BIN, "collect", "-r", "-t", "50", "-p", "2", "-i",
+                           "-d", "0000:03:00.0"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    unsigned long long cycles = 0, instructions = 0, ticks = 0, executions = 0;
+    size_t at = r.out.find("\n    200 ");
+    ASSERT_NE(at, std::string::npos) << r.out;
+    ASSERT_EQ(sscanf(r.out.c_str() + at, "\n    200 %llu %llu %llu %llu sampler", &cycles, &instructions, &ticks,
+                     &executions), 4)
+        << r.out;
+    // The sampler gains 5 time ticks, 300 cycles, 120 instructions and 2
+    // executions per DPA tick, 1000 DPA ticks per millisecond.
+    EXPECT_GE(ticks, 50u * 1000 * 5);
+    EXPECT_EQ(ticks % 5, 0u);
+    EXPECT_EQ(cycles, ticks / 5 * 300);
+    EXPECT_EQ(instructions, ticks / 5 * 120);
+    EXPECT_EQ(executions, ticks / 5 * 2);
+
+    r = testkit::run({kSim, "--", KELVRA_BIN, "collect", "-r", "-t", "50", "-p", "2", "-i", "-d", "0000:03:00.0"});
+    EXPECT_NE(r.out.find("\n    200         300                120                5                  2 "),
+              std::string::npos)
+        << "without the clock, one tick for the access that switched counting off\n"
+        << r.out;
+}
+
 TEST(KelvraSim, ExitStatusIsTheCommands)
 {
     EXPECT_EQ(testkit::run({kSim, "--", "/bin/sh", "-c", "exit 7"}).status, 7);
@@ -71,6 +118,8 @@ TEST(KelvraSim, SetupFailuresLeaveNothingMounted)
     for (std::vector<std::string> argv : {std::vector<std::string>{kSim, "--host", "nosuch", "--", "/bin/true"},
                                           std::vector<std::string>{kSim, "--bind", "/nonexistent:/tmp", "--", "/bin/true"},
                                           std::vector<std::string>{kSim, "--bogus"},
+                                          std::vector<std::string>{kSim, "--dpa-clock", "0", "--", "/bin/true"},
+                                          std::vector<std::string>{kSim, "--dpa-clock", "1k", "--", "/bin/true"},
                                           std::vector<std::string>{kSim, "--"},
                                           std::vector<std::string>{kSim, "--socket", "/nonexistent/dir/s", "--", "/bin/true"}}) {
         auto r = testkit::run(argv, in_tmp(tmp));

@@ -14,6 +14,9 @@
 
 #include <stdlib.h>
 
+#include <chrono>
+#include <thread>
+
 using namespace kelvra_sim;
 
 namespace {
@@ -92,6 +95,52 @@ TEST(SimDpa, AllProcessesAndExplicitTicks)
     EXPECT_TRUE(f.with_state([](State& s) { return s.find_process(2)->counting; }));  // reset keeps the state
     EXPECT_EQ(send(f, perf_ctrl(kAllProcesses, kUnchanged)), 0);
     EXPECT_TRUE(f.with_state([](State& s) { return s.find_process(2)->counting; }));
+}
+
+// The timed DPA: counting threads gain the clock's ticks for the time their
+// process counts, read through the counter dump as the product reads them.
+TEST(SimDpa, TimedCountersFollowTheClockOnlyWhileCounting)
+{
+    using Clock = std::chrono::steady_clock;
+    Host host(host_preset("default"));
+    Function& f = host.function(0);
+    const uint64_t kTicksPerMs = 1000;
+    f.with_state([&](State& s) {
+        s.knobs.dpa_ticks_per_ms = kTicksPerMs;
+        s.knobs.ticks_per_register_access = 0;
+    });
+    auto dumped_ticks = [&f]() {
+        std::vector<uint8_t> d;
+        std::string err;
+        EXPECT_TRUE(f.resource_dump(kSegCounters, 1, d, err)) << err;
+        // rx_poller's executions: one per tick.
+        return d.size() >= kCounterHeaderSize + kCounterRecordSize ? counter_at(&d[kCounterHeaderSize + 40]) : 0;
+    };
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    EXPECT_EQ(dumped_ticks(), 0u) << "not counting yet";
+
+    auto before_on = Clock::now();
+    EXPECT_EQ(send(f, perf_ctrl(1, kActive)), 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    uint64_t while_on = dumped_ticks();
+    EXPECT_GE(while_on, 30 * kTicksPerMs);
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(send(f, perf_ctrl(1, kActive)), 0);  // already on: the clock runs on
+    EXPECT_EQ(send(f, perf_ctrl(1, kInactive)), 0);
+    auto after_off = Clock::now();
+    uint64_t on_for_us =
+        (uint64_t)std::chrono::duration_cast<std::chrono::microseconds>(after_off - before_on).count();
+
+    Counters stopped = counters(f, 1, 0);
+    EXPECT_GE(stopped.executions, while_on + 10 * kTicksPerMs);
+    EXPECT_LE(stopped.executions, on_for_us * kTicksPerMs / 1000);
+    EXPECT_EQ(stopped, times(kRxRate, stopped.executions));
+    EXPECT_EQ(counters(f, 2, 0), Counters{}) << "never switched on";
+
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(dumped_ticks(), stopped.executions) << "stopped stays stopped";
+    EXPECT_EQ(send(f, perf_ctrl(1, kResetCounters)), 0);
+    EXPECT_EQ(dumped_ticks(), 0u);
 }
 
 TEST(SimDpa, ProcessListSegment)

@@ -238,9 +238,16 @@ TEST_F(Icmd, SemaphoreInSpaceTenHasOneOwner)
     mount_preset("default");
     ConfigFile cfg(kFn);
     VsecPort port(cfg);
+    // Reading the free word only looks: it stays free for the next ticket.
+    EXPECT_EQ(port.read(kSpaceSemaphore, 0), 0u);
+    EXPECT_EQ(port.read(kSpaceSemaphore, 0), 0u);
     EXPECT_TRUE(take_icmd_semaphore(port, 1111));
     EXPECT_FALSE(take_icmd_semaphore(port, 2222));
+    EXPECT_EQ(port.read(kSpaceSemaphore, 0), 1111u);
     port.write(kSpaceSemaphore, 0, 0);
+    // A contender that reads between another's release and its own write
+    // must not strand the word.
+    EXPECT_EQ(port.read(kSpaceSemaphore, 0), 0u);
     EXPECT_TRUE(take_icmd_semaphore(port, 2222));
     fn().with_state([](State& s) { s.knobs.icmd_semaphore_stuck = true; });
     port.write(kSpaceSemaphore, 0, 0);

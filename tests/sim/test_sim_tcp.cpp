@@ -621,6 +621,21 @@ TEST_F(TcpTest, ReplyWithoutNulRunsIntoTheNextOne)
     EXPECT_EQ(r.text, "O");
 }
 
+TEST_F(TcpTest, ExtraReplyFollowsTheReplyUnasked)
+{
+    ServerOptions o;
+    Fault f{RequestKind::kWrite, FaultAction::kExtraReply};
+    f.text = "O 0xdeadbeef";
+    f.times = 1;
+    o.faults.push_back(f);
+    start(o);
+    std::unique_ptr<Client> c = connect_open();
+    EXPECT_EQ(c->exchange("W 0x00000000 0x00000001"), "O");
+    // Already there, before any further request.
+    EXPECT_EQ(c->read().text, "O 0xdeadbeef");
+    EXPECT_EQ(c->exchange("R 0x000f0014"), "O 0x00000218");
+}
+
 TEST_F(TcpTest, FaultsActOnTheirKindAndCount)
 {
     ServerOptions o;

@@ -2,6 +2,8 @@
 // help texts, option errors and their exit statuses.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include "tests/common/testkit.h"
 
 using testkit::run;
@@ -146,6 +148,61 @@ TEST(KelvraCli, ToolWritesNothingOfItsOwnToStandardError)
         auto r = kelvra(args);
         EXPECT_EQ(r.err, "") << args[0];
     }
+}
+
+// Output that cannot be written turns success into failure; a command that
+// already failed keeps its own status.
+TEST(KelvraCli, OutputThatCannotBeWrittenIsAFailure)
+{
+    struct FullCase {
+        std::string args;
+        int status;
+    };
+    for (const FullCase& c : std::vector<FullCase>{{"version", 255},
+                                                   {"help", 255},
+                                                   {"show -h", 255},
+                                                   {"collect --help", 255},
+                                                   {"nope", 255},
+                                                   {"show -p zz", 254},
+                                                   {"", 1}}) {
+        auto r = run({"/bin/sh", "-c", std::string("exec '") + KELVRA_BIN + "' " + c.args + " >/dev/full"});
+        EXPECT_FALSE(r.signaled) << c.args;
+        EXPECT_EQ(r.status, c.status) << c.args;
+        EXPECT_EQ(r.err, "") << c.args;
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// The cases above that run as nobody must hold wherever the tree lies, also
+// under a directory that only root may enter: kelvra and the stand-in SDK it
+// loads, kept where nobody cannot go, still run as nobody and refuse.
+TEST(KelvraAsNobody, RunsFromATreeOnlyRootCanEnter)
+{
+    testkit::TempDir tmp;
+    testkit::make_dirs(tmp.file("private/bin"));
+    testkit::make_dirs(tmp.file("private/lib"));
+    ASSERT_EQ(chmod(tmp.file("private").c_str(), 0700), 0);
+    std::string kelvra_copy = tmp.file("private/bin/kelvra");
+    std::string lib_copy = tmp.file("private/lib/libresource_dump_sdk.so");
+    ASSERT_EQ(testkit::run({"/bin/cp", KELVRA_BIN, kelvra_copy}).status, 0);
+    ASSERT_EQ(testkit::run({"/bin/cp", std::string(KELVRA_STANDIN_SDK_DIR) + "/libresource_dump_sdk.so", lib_copy})
+                  .status,
+              0);
+
+    RunOptions nobody;
+    nobody.unprivileged = true;
+    nobody.env = {"LD_LIBRARY_PATH=/nonexistent:" + tmp.file("private/lib")};
+    auto r = run({kelvra_copy, "version"}, nobody);
+    EXPECT_EQ(r.out, NOT_ROOT) << r.err;
+    EXPECT_EQ(r.status, 255);
+    // Root runs the same program where it lies.
+    RunOptions root;
+    root.env = {"LD_LIBRARY_PATH=" + tmp.file("private/lib")};
+    r = run({kelvra_copy, "version"}, root);
+    EXPECT_EQ(r.out, "Version: 24.04.2148\n") << r.err;
 }
 
 }  // namespace

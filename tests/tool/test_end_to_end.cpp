@@ -559,6 +559,52 @@ TEST_F(KelvraOnSim, ResetThenTimedWaitCountsFromZero)
     EXPECT_EQ(kelvra({"show", "-d", DEV, "-i", "-p", "2"}).out, process_2(5));
 }
 
+// The DPA ticks that rx_poller (one execution per tick) counted in a
+// table's output; 0 when its line is missing.
+uint64_t rx_poller_ticks(const std::string& out)
+{
+    std::smatch m;
+    std::regex line("\n    100 +[0-9]+ +[0-9]+ +[0-9]+ +([0-9]+) +rx_poller\n");
+    return std::regex_search(out, m, line) ? std::stoull(m[1]) : 0;
+}
+
+// With the DPA's clock on (as the demo runs it), a timed collect counts the
+// time it waited, as a real adapter does: a longer wait shows larger
+// counters, each between the wait asked for and the whole run's span.
+TEST_F(KelvraOnSim, TimedCollectCountsTheTimeCountingWasOn)
+{
+    start();
+    const uint64_t kTicksPerMs = 1000;
+    state([&](State& s) {
+        s.knobs.dpa_ticks_per_ms = kTicksPerMs;
+        s.knobs.ticks_per_register_access = 0;
+    });
+    struct Run {
+        long wait_ms;
+        long span_ms;
+        uint64_t ticks;
+    };
+    std::vector<Run> runs;
+    for (long wait_ms : {10L, 600L}) {
+        auto t0 = Clock::now();
+        std::string wait = std::to_string(wait_ms);
+        auto r = kelvra({"collect", "-d", DEV, "-r", "-t", wait, "-p", "1", "-i"});
+        long span_ms = ms_between(t0, Clock::now()) + 1;
+        ASSERT_EQ(r.status, 0) << r.out;
+        uint64_t n = rx_poller_ticks(r.out);
+        // Both threads of the process counted the same time, each at its rate.
+        EXPECT_EQ(r.out, "Data collected for " + wait + " milliseconds 0 nanoseconds\n" + process_1(n));
+        EXPECT_GE(n, (uint64_t)wait_ms * kTicksPerMs);
+        EXPECT_LE(n, (uint64_t)span_ms * kTicksPerMs);
+        runs.push_back({wait_ms, span_ms, n});
+    }
+    EXPECT_GT(runs[1].ticks, runs[0].ticks) << runs[0].span_ms << " ms against " << runs[1].span_ms << " ms";
+    EXPECT_EQ(counting(), "III");
+    // Counting is off: the clock adds nothing more.
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_EQ(rx_poller_ticks(kelvra({"show", "-d", DEV, "-i", "-p", "1"}).out), runs[1].ticks);
+}
+
 // Parses "Data collected for N milliseconds M nanoseconds"; false if absent.
 bool collected(const std::string& out, long* ms, long* ns, std::string* before, std::string* after)
 {

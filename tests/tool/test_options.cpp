@@ -65,7 +65,22 @@ INSTANTIATE_TEST_SUITE_P(
         TimeoutCase{"0x10", false, 0, 0},
         TimeoutCase{"m5", false, 0, 0},
         TimeoutCase{" 5", false, 0, 0},
-        TimeoutCase{"99999999999999999999", false, 0, 0}));
+        TimeoutCase{"99999999999999999999", false, 0, 0},
+        // Each number, in every form, within the plain form's range.
+        TimeoutCase{"9223372036854775807", true, 9223372036854775807ull, 0},
+        TimeoutCase{"9223372036854775808", false, 0, 0},
+        TimeoutCase{"9223372036854775807m", true, 9223372036854775807ull, 0},
+        TimeoutCase{"9223372036854775807n", true, 0, 9223372036854775807ull},
+        TimeoutCase{"9223372036854775807m9223372036854775807n", true, 9223372036854775807ull,
+                    9223372036854775807ull},
+        TimeoutCase{"00000000000000000000000000045m", true, 45, 0},
+        TimeoutCase{"99999999999999999999m", false, 0, 0},
+        TimeoutCase{"99999999999999999999n", false, 0, 0},
+        TimeoutCase{"9223372036854775808m", false, 0, 0},
+        TimeoutCase{"5m99999999999999999999n", false, 0, 0},
+        TimeoutCase{"99999999999999999999m5n", false, 0, 0},
+        TimeoutCase{"18446744073709551616m", false, 0, 0},
+        TimeoutCase{"99999999999999999999.5", false, 0, 0}));
 
 struct PidCase {
     const char* text;

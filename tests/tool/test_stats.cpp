@@ -353,6 +353,32 @@ TEST_F(StatsTest, NamesPrintAtMostSixteenCharacters)
                          idle_line(0x11, "a_thread_name_of") + "2            telemetry_agent1\n");
 }
 
+// Names are the adapter's bytes: every byte outside printable ASCII is shown
+// as \xNN, so nothing the adapter sends can drive the terminal; printable
+// names, and a backslash in them, stay as they are.
+TEST_F(StatsTest, NamesEscapeBytesThatAreNotPrintable)
+{
+    const std::string esc_title("\x1b]0;owned\x07", 10);
+    const std::string high_and_tab("caf\xc3\xa9\tdel\x7f", 10);
+    const std::string sixteen_controls(16, '\x01');
+    serve(host_with({
+        {0x1, esc_title, {{0x10, high_and_tab}, {0x11, sixteen_controls}}},
+        {0x2, "back\\slash ~ok!", {{0x20, "line\nbreak"}}},
+    }));
+    std::string sixteen_escaped;
+    for (int i = 0; i < 16; i++) {
+        sixteen_escaped += "\\x01";
+    }
+    Shown s = show(kDevice, -1, 0);
+    EXPECT_EQ(s.rc, 0);
+    EXPECT_EQ(s.out, "1            \\x1b]0;owned\\x07\n" + idle_line(0x10, "caf\\xc3\\xa9\\x09del\\x7f") +
+                         idle_line(0x11, sixteen_escaped) + "2            back\\slash ~ok!\n" +
+                         idle_line(0x20, "line\\x0abreak"));
+    for (unsigned char c : s.out) {
+        EXPECT_TRUE(c == '\n' || (c >= 0x20 && c <= 0x7E)) << (int)c;
+    }
+}
+
 // The thread name comes from the thread record of the same process and
 // thread, wherever it stands in the sorted list.
 TEST_F(StatsTest, CounterLineTakesTheNameOfItsOwnThread)

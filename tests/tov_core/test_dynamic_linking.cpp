@@ -9,8 +9,6 @@
 #include "tov_core/tov_core_utils/exception/TovGeneralException.h"
 #include "tov_core/tov_core_utils/load_shared_library/DynamicLinking.h"
 
-using tov_core::DynamicLinking;
-using tov_core::FactoryDynamicLinking;
 
 namespace {
 

@@ -185,7 +185,7 @@ TEST(LoggerInit, CreatesTheDefaultLogDirectoryAndNamesTheUnusedFile)
     umask(mask);
     EXPECT_EQ(st.st_mode & 0777, 0777 & ~mask);
 
-    std::string exe = tov_core::FactoryOperatingSystemAPI::GetInstance()->GetExecutableName();
+    std::string exe = FactoryOperatingSystemAPI::GetInstance()->GetExecutableName();
     std::string path = LoggerInspector::FilePath(*logger);
     std::string head = "/var/log/tov/" + exe + "_Debug_";
     std::string tail = "_pid_" + std::to_string(getpid());
@@ -224,7 +224,7 @@ TEST(LoggerInit, DirectoryWithoutSlashRunsIntoTheFileName)
     logger->Init(tov_core::SEVERITY_DEBUG, dir);
     struct stat st;
     EXPECT_EQ(stat(dir.c_str(), &st), 0);
-    std::string exe = tov_core::FactoryOperatingSystemAPI::GetInstance()->GetExecutableName();
+    std::string exe = FactoryOperatingSystemAPI::GetInstance()->GetExecutableName();
     EXPECT_EQ(LoggerInspector::FilePath(*logger).rfind(dir + exe + "_Debug_", 0), 0u);
     EXPECT_EQ(LoggerInspector::FileName(*logger).rfind("logs" + exe + "_Debug_", 0), 0u);
 }

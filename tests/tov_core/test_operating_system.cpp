@@ -18,11 +18,10 @@
 #include "tov_core/tov_core_utils/operating_system/Linux.h"
 #include "tov_core/tov_core_utils/operating_system/OperatingSystemAPI.h"
 
-using tov_core::FactoryOperatingSystemAPI;
 
 namespace {
 
-std::unique_ptr<tov_core::OperatingSystemAPI> os()
+std::unique_ptr<OperatingSystemAPI> os()
 {
     return FactoryOperatingSystemAPI::GetInstance();
 }
@@ -32,7 +31,7 @@ TEST(OperatingSystem, FactoryHandsOutANewLinuxObjectEveryCall)
     auto a = os();
     auto b = os();
     EXPECT_NE(a.get(), b.get());
-    EXPECT_NE(dynamic_cast<tov_core::Linux*>(a.get()), nullptr);
+    EXPECT_NE(dynamic_cast<Linux*>(a.get()), nullptr);
 }
 
 struct PathCase {
@@ -64,7 +63,7 @@ TEST(OperatingSystem, ExecutableNameAndDirComeFromProcSelfExe)
     ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
     ASSERT_GT(n, 0);
     std::string path(buffer, (size_t)n);
-    auto linux_os = std::make_unique<tov_core::Linux>();
+    auto linux_os = std::make_unique<Linux>();
     EXPECT_EQ(linux_os->GetExecutablePath(), path);
     EXPECT_EQ(os()->GetExecutableName(), "test_tov_core_os");
     EXPECT_EQ(os()->GetExecutableDir(), path.substr(0, path.rfind('/')));

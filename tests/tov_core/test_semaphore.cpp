@@ -2,18 +2,19 @@
 // existing count, binding one object to one name, close without unlink.
 #include <gtest/gtest.h>
 
+#include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <semaphore.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
+
+#include <chrono>
+#include <string>
 
 #include "tov_core/tov_core_utils/semaphore/BaseSemaphore.h"
 #include "tov_core/tov_core_utils/semaphore/LinuxBaseSemaphore.h"
-
-using tov_core::BaseSemaphore;
-using tov_core::FactorySemaphoreOS;
-using tov_core::LinuxBaseSemaphore;
 
 namespace {
 
@@ -111,6 +112,55 @@ TEST(Semaphore, SecondProcessWaitsUntilTheFirstUnlocks)
     EXPECT_EQ(wait_status(pid), 0);
     close(done[0]);
     EXPECT_EQ(name.value(), 1);
+}
+
+double cpu_seconds()
+{
+    struct timespec t;
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return (double)t.tv_sec + (double)t.tv_nsec / 1e9;
+}
+
+// A holder that died with the semaphore taken: the next lock sleeps out its
+// bound, then fails and says which semaphore and how to clear it.
+TEST(Semaphore, LockOfASemaphoreWhoseHolderDiedGivesUpAfterItsBound)
+{
+    SemaphoreName name("dead_holder");
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        LinuxBaseSemaphore holder;
+        _exit(holder.semaphore_init(0, name.str()) == 0 && holder.semaphore_lock() == 0 ? 0 : 1);
+    }
+    ASSERT_EQ(wait_status(pid), 0);
+    ASSERT_EQ(name.value(), 0) << "taken by a process that is gone";
+
+    LinuxBaseSemaphore sem;
+    EXPECT_EQ(LinuxBaseSemaphore::DEFAULT_WAIT_LIMIT, std::chrono::milliseconds(10000));
+    sem.SetWaitLimit(std::chrono::milliseconds(300));
+    ASSERT_EQ(sem.semaphore_init(0, name.str()), 0);
+    testing::internal::CaptureStderr();
+    auto start = std::chrono::steady_clock::now();
+    double cpu_before = cpu_seconds();
+    errno = 0;
+    EXPECT_EQ(sem.semaphore_lock(), -1);
+    EXPECT_EQ(errno, ETIMEDOUT);
+    double cpu = cpu_seconds() - cpu_before;
+    auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+    std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_GE(waited.count(), 300);
+    EXPECT_LT(waited.count(), 5000);
+    EXPECT_LT(cpu, 0.1) << "the wait sleeps";
+    const std::string file = "/dev/shm/sem." + name.str().substr(1);
+    EXPECT_EQ(err, "-E- Timed out after 300 ms waiting for the semaphore \"" + name.str() +
+                       "\". If the process that held it has died, remove " + file +
+                       " (no other process may be using the device) and try again.\n");
+    // What the message says clears it.
+    ASSERT_EQ(unlink(file.c_str()), 0);
+    LinuxBaseSemaphore fresh;
+    ASSERT_EQ(fresh.semaphore_init(0, name.str()), 0);
+    EXPECT_EQ(fresh.semaphore_lock(), 0);
+    EXPECT_EQ(fresh.semaphore_unlock(), 0);
 }
 
 TEST(Semaphore, OpeningAnExistingNameKeepsItsCount)

@@ -20,6 +20,8 @@ Data format (see tools_layouts/data/README.md for the full description):
   layout NAME SIZE                    a layout of SIZE bytes
   union NAME SIZE packs MEMBER        a plain union; pack and unpack go
                                       through MEMBER only
+  enumeration NAME [V=NAME ...]       value names shared by several fields;
+                                      rows of V=NAME pairs may follow
     FIELD PLACE [KIND ...] [[COUNT]]  one field row, in print order
 
 PLACE is the field's (or element 0's) position and width:
@@ -30,12 +32,17 @@ PLACE is the field's (or element 0's) position and width:
 
 KIND is one of (nothing means an unsigned bit field):
   enum V=NAME ...                     enumerated field (NAME may be quoted)
+  enum ENUMERATION                    enumerated field whose value names are
+                                      those of a named enumeration
   text                                characters; needs [COUNT], 8-bit PLACE
   nested LAYOUT                       a nested layout or a plain union
   select SELECTOR UNION V=MEMBER ...  selector union: SELECTOR (an earlier
                                       field) chooses the member
   varray LENGTH/DIVISOR               32-bit words, LENGTH / DIVISOR of them;
-                                      the record holds a caller's array
+                                      the record holds a caller's array and
+                                      NAME_len, the words it holds (0: the
+                                      LENGTH / DIVISOR words the record asks
+                                      for); see varray_count below
 A trailing [COUNT] makes the row an array of COUNT elements.
 """
 
@@ -94,6 +101,7 @@ class Field:
         self.kind = "uint"  # uint, enum, text, nested, select, varray, unlimited
         self.count = None  # element count of an array, None for one item
         self.enums = []  # (value, name) pairs
+        self.enum_ref = None  # enum: name of a shared enumeration, if any
         self.layout = None  # nested / select: name of the layout
         self.selector = None  # select: name of the selector field
         self.choices = []  # select: (value, member name) pairs
@@ -123,12 +131,24 @@ class Layout:
         return None
 
 
+class Enumeration:
+    """Value names that several fields, of one layout or of many, print."""
+
+    def __init__(self, where, name):
+        self.where = where
+        self.name = name
+        self.pairs = []  # (value, name) pairs
+        self.used = False
+
+
 class Family:
     def __init__(self, path):
         self.path = path
         self.prefix = None
         self.layouts = {}
         self.order = []
+        self.enumerations = {}
+        self.enum_order = []
 
 
 def number(text, where, what):
@@ -189,6 +209,10 @@ def parse_field(tokens, where):
     kind, args = rest[0], rest[1:]
     if kind == "enum":
         field.kind = "enum"
+        if len(args) == 1 and "=" not in args[0]:
+            # A shared enumeration, resolved once the whole file is read.
+            field.enum_ref = args[0]
+            return field
         field.enums = parse_pairs(args, where, "enumerator")
         if not field.enums:
             raise DataError(where, "enumerated field '%s' names no value" % name)
@@ -223,8 +247,18 @@ def parse_field(tokens, where):
     return field
 
 
-def parse(path):
-    family = Family(path)
+def parse(paths):
+    """Reads a family from its data file, or from several: the first holds
+    the family line, the others add layouts and enumerations to it."""
+    if isinstance(paths, str):
+        paths = [paths]
+    family = Family(paths[0])
+    for path in paths:
+        parse_file(family, path)
+    return family
+
+
+def parse_file(family, path):
     current = None
     with open(path, encoding="utf-8") as stream:
         for number_, line in enumerate(stream, 1):
@@ -243,6 +277,16 @@ def parse(path):
                     raise DataError(where, "family given twice")
                 family.prefix = tokens[1]
                 current = None
+            elif head == "enumeration":
+                if len(tokens) < 2 or not IDENT.match(tokens[1]):
+                    raise DataError(where, "expected 'enumeration NAME [VALUE=NAME...]'")
+                name = tokens[1]
+                if name in family.enumerations:
+                    raise DataError(where, "enumeration '%s' defined twice (first at %s)" % (name, family.enumerations[name].where))
+                current = Enumeration(where, name)
+                current.pairs.extend(parse_pairs(tokens[2:], where, "enumerator"))
+                family.enumerations[name] = current
+                family.enum_order.append(current)
             elif head in ("layout", "union"):
                 if family.prefix is None:
                     raise DataError(where, "'%s' before the family line" % head)
@@ -264,6 +308,8 @@ def parse(path):
                 current = Layout(where, name, size, is_union, tokens[4] if is_union else None)
                 family.layouts[name] = current
                 family.order.append(current)
+            elif isinstance(current, Enumeration):
+                current.pairs.extend(parse_pairs(tokens, where, "enumerator"))
             else:
                 if current is None:
                     raise DataError(where, "field row outside a layout")
@@ -271,9 +317,8 @@ def parse(path):
                 if current.field(field.name) is not None:
                     raise DataError(where, "field '%s' given twice in '%s'" % (field.name, current.name))
                 current.fields.append(field)
-    if family.prefix is None:
-        raise DataError(path, "no family line")
-    return family
+        if family.prefix is None:
+            raise DataError(path, "no family line")
 
 
 # ---------------------------------------------------------------------------
@@ -305,8 +350,32 @@ def check_scalar_width(field, layout):
         raise DataError(where, "'%s.%s' (%d bits) does not start on a 32-bit word (bit %d)" % (layout.name, field.name, w, a))
 
 
+def resolve_enumerations(family):
+    for enumeration in family.enum_order:
+        if not enumeration.pairs:
+            raise DataError(enumeration.where, "enumeration '%s' names no value" % enumeration.name)
+        seen = {}
+        for value, name in enumeration.pairs:
+            if value in seen:
+                raise DataError(enumeration.where, "enumeration '%s' names the value %s twice ('%s' and '%s')" % (enumeration.name, hex(value), seen[value], name))
+            seen[value] = name
+    for layout in family.order:
+        for field in layout.fields:
+            if field.enum_ref is None:
+                continue
+            enumeration = family.enumerations.get(field.enum_ref)
+            if enumeration is None:
+                raise DataError(field.where, "'%s.%s' uses unknown enumeration '%s'" % (layout.name, field.name, field.enum_ref))
+            enumeration.used = True
+            field.enums = list(enumeration.pairs)
+    for enumeration in family.enum_order:
+        if not enumeration.used:
+            raise DataError(enumeration.where, "enumeration '%s' is used by no field" % enumeration.name)
+
+
 def check(family):
     layouts = family.layouts
+    resolve_enumerations(family)
     for layout in family.order:
         seen_members = {}
         for index, field in enumerate(layout.fields):
@@ -470,7 +539,7 @@ def start_position(addr, width):
     return 32 * (addr // 32) + 32 - (addr % 32) - width
 
 
-def member_declaration(family, field):
+def member_declaration(family, layout, field):
     if field.kind == "unlimited":
         return None
     if field.kind in ("uint", "enum"):
@@ -480,7 +549,16 @@ def member_declaration(family, field):
     elif field.kind in ("nested", "select"):
         decl = "%s %s" % (record_type(family, field.layout), field.member)
     else:  # varray: a caller-owned word array and how many words it holds
-        return "\tuint32_t* %s;\n\tuint32_t %s_len;" % (field.member, field.member)
+        length = layout.field(field.length)
+        return ("\t/* The caller's words: %s / %d of them follow the fixed part in\n"
+                "\t * the image. %s_len is how many words the array holds, 0 meaning\n"
+                "\t * the %s / %d that the record asks for. Unpack moves no more words\n"
+                "\t * than the array held before it ran, reads no more than the fixed\n"
+                "\t * part and one word for each of them from the image, and cuts a\n"
+                "\t * longer answer's %s to them. */\n"
+                "\tuint32_t* %s;\n\tuint32_t %s_len;") % (
+                    length.name, field.divisor, field.member, length.name, field.divisor, length.name,
+                    field.member, field.member)
     if field.count is not None:
         decl += "[%d]" % field.count
     return "\t%s;" % decl
@@ -497,7 +575,7 @@ def emit_header(family, stem, source_name):
     for layout in definition_order(family):
         out.append("/* %s: %d bytes */" % (layout.name, layout.size))
         out.append("%s {" % record_type(family, layout.name))
-        members = [d for d in (member_declaration(family, f) for f in layout.fields) if d is not None]
+        members = [d for d in (member_declaration(family, layout, f) for f in layout.fields) if d is not None]
         if not members:
             out.append("\tuint8_t empty_record_placeholder;")
         out.extend(members)
@@ -568,9 +646,18 @@ def emit_move(family, layout, field, direction):
             lines.append("\tbreak;")
         lines.append("default:\n\tbreak;\n}")
     elif field.kind == "varray":
-        length = layout.field(field.length)
-        lines.append("count = %s ? ptr_struct->%s / %d : 0;" % (m, length.member, field.divisor))
-        lines.append("if (count > %s_len) {\n\tcount = %s_len;\n}" % (m, m))
+        if direction == "pack":
+            lines.extend(varray_count(layout, field))
+        else:
+            # The answer's length is the device's word: it moves no more
+            # words than the caller's array held, and a longer answer is
+            # cut to them so that the record never announces more.
+            length = layout.field(field.length)
+            lines.append("count = %s ? ptr_struct->%s / %d : 0;" % (m, length.member, field.divisor))
+            lines.append("if (count > capacity) {")
+            lines.append("\tcount = capacity;")
+            lines.append("\tptr_struct->%s = (%s)(capacity * %d);" % (length.member, ctype(length.width), field.divisor))
+            lines.append("}")
         lines.append("for (i = 0; i < (int)count; ++i) {")
         lines.append("\toffset = adb2c_calc_array_field_address(%d, 32, i, %d + 32 * count, 1);" % (field.addr, field.addr))
         lines.append("\t" + (scalar_push if direction == "pack" else scalar_pop)(field, "offset", m + "[i]"))
@@ -578,7 +665,30 @@ def emit_move(family, layout, field, direction):
     return lines
 
 
+def varray_count(layout, field):
+    """Words that pack and print move: LENGTH / DIVISOR, at most NAME_len
+    when the caller gave it, none without an array."""
+    m = "ptr_struct->" + field.member
+    length = layout.field(field.length)
+    return ["count = %s ? ptr_struct->%s / %d : 0;" % (m, length.member, field.divisor),
+            "if (%s_len != 0 && count > %s_len) {\n\tcount = %s_len;\n}" % (m, m, m)]
+
+
+def varray_capacity(layout):
+    """Unpack's first statement: the words the caller's array holds, taken
+    before the header's length field is overwritten by the answer's."""
+    for field in layout.fields:
+        if field.kind == "varray":
+            m = "ptr_struct->" + field.member
+            length = layout.field(field.length)
+            return ["capacity = %s == NULL ? 0 : %s_len != 0 ? %s_len : ptr_struct->%s / %d;" % (
+                m, m, m, length.member, field.divisor)]
+    return []
+
+
 def enum_function(layout, field):
+    if field.enum_ref is not None:
+        return "enum__%s_name" % field.enum_ref
     return "%s__%s_name" % (layout.name, field.name)
 
 
@@ -612,9 +722,7 @@ def emit_print_field(family, layout, field):
         fmt = '"%s_%%03d%s : %s\\n"' % (field.name, pad, value_format(field))
         bound = str(field.count) if field.kind != "varray" else "(int)count"
         if field.kind == "varray":
-            length = layout.field(field.length)
-            lines.append("count = %s ? ptr_struct->%s / %d : 0;" % (m, length.member, field.divisor))
-            lines.append("if (count > %s_len) {\n\tcount = %s_len;\n}" % (m, m))
+            lines.extend(varray_count(layout, field))
         lines.append("for (i = 0; i < %s; ++i) {" % bound)
         lines.append("\t" + indent)
         lines.append("\tfprintf(fd, %s, i, %s);" % (fmt, value_arguments(layout, field, m + "[i]")))
@@ -665,9 +773,14 @@ def emit_source(family, stem, subdir, source_name):
     out.append("/* Generated by tools_layouts/generator/layoutgen.py from %s. Do not edit. */" % source_name)
     out.append('#include "%s/%s.h"\n' % (subdir, stem))
     out.append("#include <inttypes.h>\n")
+    for enumeration in family.enum_order:
+        out.append("static const char* enum__%s_name(uint32_t value)\n{\n\tswitch (value) {" % enumeration.name)
+        for value, name in enumeration.pairs:
+            out.append("\tcase %s:\n\t\treturn %s;" % (hex(value), cstr(name)))
+        out.append("\tdefault:\n\t\treturn \"unknown\";\n\t}\n}\n")
     for layout in family.order:
         for field in layout.fields:
-            if field.kind == "enum":
+            if field.kind == "enum" and field.enum_ref is None:
                 out.append("static const char* %s(uint32_t value)\n{\n\tswitch (value) {" % enum_function(layout, field))
                 for value, name in field.enums:
                     out.append("\tcase %s:\n\t\treturn %s;" % (hex(value), cstr(name)))
@@ -687,6 +800,9 @@ def emit_source(family, stem, subdir, source_name):
                 body.append("int i;\nuint32_t offset;")
             if uses_count:
                 body.append("uint32_t count;")
+                if direction == "unpack":
+                    body.append("uint32_t capacity;")
+                    body.extend(varray_capacity(layout))
             if layout.is_union:
                 member = layout.field(layout.packs)
                 body.append("%s_%s(&(ptr_struct->%s), ptr_buff);" % (member.layout, direction, member.member))
@@ -948,7 +1064,7 @@ def write_if_changed(path, text):
 
 def main(argv=None):
     parser = argparse.ArgumentParser(description="Generate the layout code of one family.")
-    parser.add_argument("data", help="the family's data file")
+    parser.add_argument("data", nargs="+", help="the family's data file (the one with its family line), then any further files of the family")
     parser.add_argument("--out-dir", required=True, help="directory for the generated files")
     parser.add_argument("--include-dir", required=True, help="directory name under which the header is included")
     parser.add_argument("--check-only", action="store_true", help="check the data and write nothing")
@@ -960,12 +1076,12 @@ def main(argv=None):
         print(error, file=sys.stderr)
         return 1
     except OSError as error:
-        print("%s: error: %s" % (args.data, error.strerror), file=sys.stderr)
+        print("%s: error: %s" % (error.filename or args.data[0], error.strerror), file=sys.stderr)
         return 1
     if args.check_only:
         return 0
-    stem = os.path.splitext(os.path.basename(args.data))[0] + "_layouts"
-    source_name = os.path.basename(args.data)
+    stem = os.path.splitext(os.path.basename(args.data[0]))[0] + "_layouts"
+    source_name = ", ".join(os.path.basename(path) for path in args.data)
     os.makedirs(args.out_dir, exist_ok=True)
     write_if_changed(os.path.join(args.out_dir, stem + ".h"), emit_header(family, stem, source_name))
     write_if_changed(os.path.join(args.out_dir, stem + ".cpp"), emit_source(family, stem, args.include_dir, source_name))

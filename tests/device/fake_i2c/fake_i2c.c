@@ -23,10 +23,26 @@ static unsigned char node_fds[MAX_FDS];
 static int open_node_count;
 static int last_flags = -1;
 
-static uint16_t target_address = 0x48;
+/* Targets on the bus: target 0 is the one set_target names; add_target adds
+ * more, each with its own register file and pointer. */
+#define MAX_TARGETS 4
+
+struct target {
+    int present;
+    uint16_t address;
+    uint32_t pointer;
+    uint8_t file[REGISTER_FILE_SIZE];
+    size_t reads; /* read messages answered */
+    /* A change of the file that lands once `after_reads` reads were answered. */
+    int change_pending;
+    size_t after_reads;
+    uint32_t change_reg;
+    uint8_t change_bytes[16];
+    size_t change_count;
+};
+
+static struct target targets[MAX_TARGETS] = {{.present = 1, .address = 0x48}};
 static unsigned target_width;
-static uint32_t target_pointer;
-static uint8_t register_file[REGISTER_FILE_SIZE];
 
 static struct fake_i2c_transfer transfers[MAX_TRANSFERS];
 static size_t transfer_total;
@@ -120,32 +136,54 @@ int close(int fd)
     return real(fd);
 }
 
-static void store_in_register_file(const uint8_t* bytes, size_t count)
+static struct target* find_target(uint16_t address)
+{
+    for (int i = 0; i < MAX_TARGETS; i++) {
+        if (targets[i].present && targets[i].address == address) {
+            return &targets[i];
+        }
+    }
+    return NULL;
+}
+
+static void store_in_register_file(struct target* t, const uint8_t* bytes, size_t count)
 {
     for (size_t i = 0; i < count; i++) {
-        register_file[target_pointer % REGISTER_FILE_SIZE] = bytes[i];
-        target_pointer++;
+        t->file[t->pointer % REGISTER_FILE_SIZE] = bytes[i];
+        t->pointer++;
     }
 }
 
-static void load_from_register_file(uint8_t* bytes, size_t count)
+static void poke_file(struct target* t, uint32_t reg, const uint8_t* bytes, size_t count)
 {
     for (size_t i = 0; i < count; i++) {
-        bytes[i] = register_file[target_pointer % REGISTER_FILE_SIZE];
-        target_pointer++;
+        t->file[(reg + i) % REGISTER_FILE_SIZE] = bytes[i];
     }
 }
 
-static void play_write(const struct i2c_msg* msg)
+static void load_from_register_file(struct target* t, uint8_t* bytes, size_t count)
+{
+    for (size_t i = 0; i < count; i++) {
+        bytes[i] = t->file[t->pointer % REGISTER_FILE_SIZE];
+        t->pointer++;
+    }
+    t->reads++;
+    if (t->change_pending && t->reads >= t->after_reads) {
+        t->change_pending = 0;
+        poke_file(t, t->change_reg, t->change_bytes, t->change_count);
+    }
+}
+
+static void play_write(struct target* t, const struct i2c_msg* msg)
 {
     size_t offset = 0;
     if (target_width > 0 && msg->len >= target_width) {
-        target_pointer = 0;
+        t->pointer = 0;
         for (; offset < target_width; offset++) {
-            target_pointer = (target_pointer << 8) | msg->buf[offset];
+            t->pointer = (t->pointer << 8) | msg->buf[offset];
         }
     }
-    store_in_register_file(msg->buf + offset, msg->len - offset);
+    store_in_register_file(t, msg->buf + offset, msg->len - offset);
 }
 
 static void record_message(struct fake_i2c_message* record, const struct i2c_msg* msg)
@@ -182,7 +220,7 @@ static int play_transfer(struct i2c_rdwr_ioctl_data* request)
         if (request->msgs[i].len > KERNEL_MAX_LEN) {
             result = -1;
             error = EINVAL;
-        } else if (request->msgs[i].addr != target_address) {
+        } else if (find_target(request->msgs[i].addr) == NULL) {
             result = -1;
             error = ENXIO;
         }
@@ -190,10 +228,11 @@ static int play_transfer(struct i2c_rdwr_ioctl_data* request)
     for (uint32_t i = 0; i < request->nmsgs && i < KERNEL_MAX_MSGS; i++) {
         struct i2c_msg* msg = &request->msgs[i];
         if (result == 0) {
+            struct target* t = find_target(msg->addr);
             if (msg->flags & I2C_M_RD) {
-                load_from_register_file(msg->buf, msg->len);
+                load_from_register_file(t, msg->buf, msg->len);
             } else {
-                play_write(msg);
+                play_write(t, msg);
             }
         }
         if (record && i < FAKE_I2C_RECORDED_MESSAGES) {
@@ -233,33 +272,77 @@ int ioctl(int fd, unsigned long request, ...)
 
 static void api_reset(void)
 {
-    memset(register_file, 0, sizeof register_file);
-    target_address = 0x48;
+    memset(targets, 0, sizeof targets);
+    targets[0].present = 1;
+    targets[0].address = 0x48;
     target_width = 0;
-    target_pointer = 0;
     transfer_total = 0;
     other_ioctls = 0;
 }
 
 static void api_set_target(uint16_t address, unsigned width)
 {
-    target_address = address;
+    targets[0].address = address;
+    targets[0].pointer = 0;
     target_width = width;
-    target_pointer = 0;
 }
 
 static void api_poke(uint32_t reg, const uint8_t* bytes, size_t count)
 {
-    for (size_t i = 0; i < count; i++) {
-        register_file[(reg + i) % REGISTER_FILE_SIZE] = bytes[i];
-    }
+    poke_file(&targets[0], reg, bytes, count);
 }
 
 static void api_peek(uint32_t reg, uint8_t* bytes, size_t count)
 {
     for (size_t i = 0; i < count; i++) {
-        bytes[i] = register_file[(reg + i) % REGISTER_FILE_SIZE];
+        bytes[i] = targets[0].file[(reg + i) % REGISTER_FILE_SIZE];
     }
+}
+
+static int api_add_target(uint16_t address)
+{
+    if (find_target(address) != NULL) {
+        return 0;
+    }
+    for (int i = 0; i < MAX_TARGETS; i++) {
+        if (!targets[i].present) {
+            memset(&targets[i], 0, sizeof targets[i]);
+            targets[i].present = 1;
+            targets[i].address = address;
+            return 0;
+        }
+    }
+    return -1;
+}
+
+static int api_poke_at(uint16_t address, uint32_t reg, const uint8_t* bytes, size_t count)
+{
+    struct target* t = find_target(address);
+    if (t == NULL) {
+        return -1;
+    }
+    poke_file(t, reg, bytes, count);
+    return 0;
+}
+
+static int api_poke_after_reads(uint16_t address, size_t reads, uint32_t reg, const uint8_t* bytes, size_t count)
+{
+    struct target* t = find_target(address);
+    if (t == NULL || count > sizeof t->change_bytes) {
+        return -1;
+    }
+    t->change_pending = 1;
+    t->after_reads = reads;
+    t->change_reg = reg;
+    memcpy(t->change_bytes, bytes, count);
+    t->change_count = count;
+    return 0;
+}
+
+static size_t api_reads_at(uint16_t address)
+{
+    struct target* t = find_target(address);
+    return t != NULL ? t->reads : 0;
 }
 
 static size_t api_transfer_count(void)
@@ -288,8 +371,10 @@ static int api_last_open_flags(void)
 }
 
 static const struct fake_i2c_api api = {
-    api_reset,      api_set_target,        api_poke,       api_peek,           api_transfer_count,
-    api_transfer,   api_other_ioctl_count, api_open_nodes, api_last_open_flags,
+    api_reset,           api_set_target,        api_poke,       api_peek,
+    api_transfer_count,  api_transfer,          api_other_ioctl_count,
+    api_open_nodes,      api_last_open_flags,   api_add_target, api_poke_at,
+    api_poke_after_reads, api_reads_at,
 };
 
 const struct fake_i2c_api* fake_i2c_get_api(void)

@@ -5,8 +5,8 @@
  * missing node fails as it would), answers I2C_RDWR with one target on the
  * bus, and records every transfer. Everything else goes to the C library.
  *
- * The target is a 64 KiB register file with an auto-incrementing register
- * pointer: the first `width` bytes of a write message (most significant
+ * A target is a 64 KiB register file with an auto-incrementing register
+ * pointer (one target, 0x48, unless a test adds more): the first `width` bytes of a write message (most significant
  * first) set the pointer, further bytes are stored from it; a read message
  * is answered from the pointer on. With width 0 the pointer just carries on.
  * A message to any other address is not acknowledged: the whole transfer
@@ -56,6 +56,16 @@ struct fake_i2c_api {
     /* Nodes open right now, and the flags of the last node opened. */
     int (*open_nodes)(void);
     int (*last_open_flags)(void);
+    /* A further target at `address` with a register file of its own (the
+     * bus's register-address width applies to it too); 0, or -1 when the
+     * bus is full. reset leaves target 0x48 alone on the bus. */
+    int (*add_target)(uint16_t address);
+    int (*poke_at)(uint16_t address, uint32_t reg, const uint8_t* bytes, size_t count);
+    /* The bytes land in that target's file once it has answered `reads`
+     * read messages (counted since reset): a device whose answer changes. */
+    int (*poke_after_reads)(uint16_t address, size_t reads, uint32_t reg, const uint8_t* bytes, size_t count);
+    /* Read messages the target at `address` answered. */
+    size_t (*reads_at)(uint16_t address);
 };
 
 const struct fake_i2c_api* fake_i2c_get_api(void);

@@ -332,11 +332,18 @@ static int word_write(fake_pyx_function* f, uint32_t space, uint32_t offset, uin
     return 0;
 }
 
+/* The per-function driver takes space 0 as its default, the CR space; a
+ * handle that never selected a space sends 0. */
+static uint32_t per_function_space(uint32_t space)
+{
+    return space == 0 ? 2 : space;
+}
+
 /* Block records: space at 0, offset at 4, size at 8, data at 12. The size is
  * bounded by the record's data area whatever the code says. */
-static int block_read(fake_pyx_function* f, uint8_t* r)
+static int block_read(fake_pyx_function* f, uint32_t space, uint8_t* r)
 {
-    uint32_t space = get32(r, 0), offset = get32(r, 4), size = get32(r, 8);
+    uint32_t offset = get32(r, 4), size = get32(r, 8);
     if (size > 256 || size % 4 != 0) {
         return -EINVAL;
     }
@@ -351,9 +358,9 @@ static int block_read(fake_pyx_function* f, uint8_t* r)
     return (int)size;
 }
 
-static int block_write(fake_pyx_function* f, uint8_t* r)
+static int block_write(fake_pyx_function* f, uint32_t space, uint8_t* r)
 {
-    uint32_t space = get32(r, 0), offset = get32(r, 4), size = get32(r, 8);
+    uint32_t offset = get32(r, 4), size = get32(r, 8);
     if (size > 256 || size % 4 != 0) {
         return -EINVAL;
     }
@@ -407,10 +414,10 @@ static int answer(const struct node* n, unsigned long code, uint8_t* r)
         case 0x810CD204:
         case 0x8008D204:
             if (!conf) break;
-            return block_read(f, r);
+            return block_read(f, get32(r, 0), r);
         case 0x410CD205:
             if (!conf) break;
-            return block_write(f, r);
+            return block_write(f, get32(r, 0), r);
         case 0x8008D207: /* VPD word */
             if (!conf || get32(r, 0) + 4 > FAKE_PYX_VPD_SIZE) break;
             memcpy(r + 4, f->vpd + get32(r, 0), 4);
@@ -472,18 +479,18 @@ static int answer(const struct node* n, unsigned long code, uint8_t* r)
         put32(r, 0, f->function_index);
         return 0;
     case 0x800CD101:
-        rc = word_read(f, get32(r, 0), get32(r, 4), &w);
+        rc = word_read(f, per_function_space(get32(r, 0)), get32(r, 4), &w);
         if (rc == 0) put32(r, 8, w);
         return rc;
     case 0x400CD102:
-        return word_write(f, get32(r, 0), get32(r, 4), get32(r, 8));
+        return word_write(f, per_function_space(get32(r, 0)), get32(r, 4), get32(r, 8));
     case 0x810CD203:
     case 0x800CD203:
         if (!conf) break;
-        return block_read(f, r);
+        return block_read(f, per_function_space(get32(r, 0)), r);
     case 0x410CD204:
         if (!conf) break;
-        return block_write(f, r);
+        return block_write(f, per_function_space(get32(r, 0)), r);
     case 0x800CD601:
         if (!conf || get32(r, 0) + 4 > FAKE_PYX_VPD_SIZE) break;
         memcpy(r + 8, f->vpd + get32(r, 0), 4);

@@ -16,7 +16,8 @@
  * header, driver memory, registered DMA pages, and knobs for the answers.
  * CR words are kept as the device's bus shows them: big-endian unless the
  * function is marked host-order; the driver's word requests answer in host
- * order.
+ * order. The per-function driver takes address space 0 (what a handle sends
+ * before it selects a space) as the CR space, like space 2.
  *
  * Tests resolve these functions with dlsym (see fake_driver_client.h), so the
  * test program does not link the library and it works only when preloaded.

@@ -11,12 +11,21 @@
  *   KELVRA_STANDIN_DISABLED_TILES  the MGIR disabled-tiles bitmap (strtoul)
  *   KELVRA_STANDIN_MGIR_RC         what reg_access_mgir returns (default 0)
  *   KELVRA_STANDIN_CDB_STATUS      the register status cdb_maccess_reg reports
+ *   KELVRA_STANDIN_OPEN_RC         what dozudov_open and dozudov_chip_open
+ *                                  return (default 0: the handle becomes a
+ *                                  cable or plug-in chip handle)
+ *   KELVRA_STANDIN_BLOCK_RC        what the cable block calls return
+ *                                  (default 0: every byte moved)
+ * The cable and chip entry points that open and close append their call to
+ * KELVRA_STANDIN_CALLS ("dozudov_open(2);dozudov_close;"), so a test sees
+ * which were called, in order.
  */
 #include <stdint.h>
+#include <stdio.h>
 #include <stdlib.h>
 
 #include "access/access_register.h"
-#include "access/mfile.h"
+#include "access/mfile_internal.h"
 
 static __attribute__((unused)) unsigned long env_number(const char* name, unsigned long fallback)
 {
@@ -25,8 +34,31 @@ static __attribute__((unused)) unsigned long env_number(const char* name, unsign
 }
 
 #ifdef STANDIN_CABLES
-int dozudov_open(mFile* mf, int cable) { (void)mf; (void)cable; return 0; }
-int dozudov_close(mFile* mf) { (void)mf; return 0; }
+static void log_call(const char* call)
+{
+    const char* before = getenv("KELVRA_STANDIN_CALLS");
+    char calls[1024];
+    snprintf(calls, sizeof calls, "%s%s;", before != NULL ? before : "", call);
+    setenv("KELVRA_STANDIN_CALLS", calls, 1);
+}
+
+int dozudov_open(mFile* mf, int cable)
+{
+    char call[64];
+    snprintf(call, sizeof call, "dozudov_open(%d)", cable);
+    log_call(call);
+    int rc = (int)env_number("KELVRA_STANDIN_OPEN_RC", 0);
+    if (rc == 0) {
+        mf->access_type = ACCESS_CABLE;
+    }
+    return rc;
+}
+int dozudov_close(mFile* mf)
+{
+    (void)mf;
+    log_call("dozudov_close");
+    return 0;
+}
 int dozudov_read4(mFile* mf, unsigned int offset, uint32_t* value)
 {
     (void)mf;
@@ -34,15 +66,19 @@ int dozudov_read4(mFile* mf, unsigned int offset, uint32_t* value)
     return 4;
 }
 int dozudov_write4(mFile* mf, unsigned int offset, uint32_t value) { (void)mf; (void)offset; (void)value; return 4; }
+/* Words of a block read are their own addresses. */
 int dozudov_read4_block(mFile* mf, unsigned int offset, uint32_t* data, int length)
 {
-    (void)mf; (void)offset; (void)data; (void)length;
-    return 0;
+    (void)mf;
+    for (int i = 0; i < length / 4; i++) {
+        data[i] = offset + 4 * (unsigned)i;
+    }
+    return (int)(long)env_number("KELVRA_STANDIN_BLOCK_RC", 0);
 }
 int dozudov_write4_block(mFile* mf, unsigned int offset, uint32_t* data, int length)
 {
     (void)mf; (void)offset; (void)data; (void)length;
-    return 0;
+    return (int)(long)env_number("KELVRA_STANDIN_BLOCK_RC", 0);
 }
 int dozudov_read_bytes(mFile* mf, unsigned int offset, void* data, int length)
 {
@@ -54,7 +90,17 @@ int dozudov_write_bytes(mFile* mf, unsigned int offset, void* data, int length)
     (void)mf; (void)offset; (void)data;
     return length;
 }
-int dozudov_chip_open(mFile* mf, int a, int b) { (void)mf; (void)a; (void)b; return 0; }
+int dozudov_chip_open(mFile* mf, int a, int b)
+{
+    char call[64];
+    snprintf(call, sizeof call, "dozudov_chip_open(%d,%d)", a, b);
+    log_call(call);
+    int rc = (int)env_number("KELVRA_STANDIN_OPEN_RC", 0);
+    if (rc == 0) {
+        mf->access_type = ACCESS_CHIP;
+    }
+    return rc;
+}
 int dozudov_chip_close(mFile* mf) { (void)mf; return 0; }
 int dozudov_chip_read4(mFile* mf, unsigned int offset, uint32_t* value)
 {

@@ -98,6 +98,16 @@ int DeviceInfo::GetFieldAsInt(const std::string& field, const std::string& secti
     return m_poParser->GetFieldValueAsInt(field, section);
 }
 
+uint32_t DeviceInfo::GetFieldAsUnsigned(const std::string& field, const std::string& section, uint32_t max)
+{
+    return m_poParser->GetFieldValueAsUnsigned(field, section, max);
+}
+
+bool DeviceInfo::HasField(const std::string& field, const std::string& section)
+{
+    return m_poParser->HasFieldValue(field, section);
+}
+
 bool DeviceInfo::GetFieldAsBool(const std::string& field, const std::string& section)
 {
     return m_poParser->GetFieldValueAsBool(field, section);

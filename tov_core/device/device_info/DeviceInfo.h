@@ -66,6 +66,9 @@ public:
     std::string GetFieldAsString(const std::string& field, const std::string& section);
     int GetFieldAsInt(const std::string& field, const std::string& section);
     bool GetFieldAsBool(const std::string& field, const std::string& section);
+    // A JSON integer from 0 to max; anything else throws (see the parser).
+    uint32_t GetFieldAsUnsigned(const std::string& field, const std::string& section, uint32_t max);
+    bool HasField(const std::string& field, const std::string& section);
 
     std::string GetDeviceHwIDAsString();
     // The id read as a number with base 0 ("0x" hexadecimal, leading 0

@@ -1,8 +1,8 @@
 #include "tov_core/device/quorvane_os/BaseQuorvaneOS.h"
 
 BaseQuorvaneOS::BaseQuorvaneOS(uint8_t softwareId)
-    : m_poDynamicLinking(tov_core::FactoryDynamicLinking::GetInstance()),
-      m_poOperatingSystemAPI(tov_core::FactoryOperatingSystemAPI::GetInstance()),
+    : m_poDynamicLinking(FactoryDynamicLinking::GetInstance()),
+      m_poOperatingSystemAPI(FactoryOperatingSystemAPI::GetInstance()),
       m_uSoftwareId(softwareId)
 {
 }

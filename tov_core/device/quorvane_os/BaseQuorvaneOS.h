@@ -22,13 +22,12 @@
 class BaseQuorvaneOS {
 public:
     explicit BaseQuorvaneOS(uint8_t softwareId);
-    // Releases the operating-system object, then the loader (which unloads
-    // the library of its last load). A derived destructor de-initialises its
-    // SDK before this runs.
-    virtual ~BaseQuorvaneOS();
 
     BaseQuorvaneOS(const BaseQuorvaneOS&) = delete;
     BaseQuorvaneOS& operator=(const BaseQuorvaneOS&) = delete;
+
+    // The virtual operations are declared in their table order: the two
+    // init operations first, the destructors last.
 
     // Resolves the derived object's SDK entry points in the library just
     // loaded; passes on the loader's exceptions.
@@ -38,13 +37,17 @@ public:
     // tov_core::TovGeneralException (a library that cannot be loaded) and
     // std::invalid_argument (a missing mandatory entry point).
     virtual void InitDynamicLibrary();
+    // Releases the operating-system object, then the loader (which unloads
+    // the library of its last load). A derived destructor de-initialises its
+    // SDK before this runs.
+    virtual ~BaseQuorvaneOS();
 
     void SetDynamicLibraryName(std::string name);
 
 protected:
     std::string m_oLibraryName;
-    std::unique_ptr<tov_core::DynamicLinking> m_poDynamicLinking;
-    std::unique_ptr<tov_core::OperatingSystemAPI> m_poOperatingSystemAPI;
+    std::unique_ptr<DynamicLinking> m_poDynamicLinking;
+    std::unique_ptr<OperatingSystemAPI> m_poOperatingSystemAPI;
     uint8_t m_uSoftwareId;
 };
 

@@ -56,9 +56,11 @@ void ZKJTAGDevice::Open()
 {
     // An adapter the SDK could not open is no device: every later word
     // would go to nothing, so the construction fails (and the library is
-    // unloaded by the loader on the way out, without a release call).
+    // unloaded by the loader on the way out, without a release call). The
+    // SDK counts its results like its reads and writes: only a negative one
+    // is a failure.
     int result = m_pZKJTAGInit();
-    if (result != 0) {
+    if (result < 0) {
         TOV_THROW_GENERAL("Failed to open the JTAG adapter, ZKJTAGInit returned: " << result);
     }
 }

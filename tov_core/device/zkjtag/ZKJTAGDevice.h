@@ -43,7 +43,7 @@ public:
 
     void LoadDynamicFunctions();
     // Initialises the SDK; throws tov_core::TovGeneralException when it
-    // answers anything but 0.
+    // answers a negative result.
     void Open();
     void Close();
 

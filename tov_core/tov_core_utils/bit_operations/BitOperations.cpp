@@ -114,7 +114,7 @@ void BitOperations::PushToBuffer64(unsigned char* buffer, unsigned int bitOffset
     memcpy(buffer + bitOffset / 8, &value, sizeof value);
 }
 
-unsigned long BitOperations::PopFromBuffer64(const unsigned char* buffer, unsigned int bitOffset)
+unsigned long BitOperations::PopFromBuffer64(unsigned char* buffer, unsigned int bitOffset)
 {
     unsigned long value;
     memcpy(&value, buffer + bitOffset / 8, sizeof value);

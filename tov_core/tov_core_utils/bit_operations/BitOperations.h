@@ -34,7 +34,7 @@ public:
     // The 8 bytes of value in host byte order at byte bitOffset / 8 (no
     // alignment needed; the buffer must hold them).
     static void PushToBuffer64(unsigned char* buffer, unsigned int bitOffset, unsigned long value);
-    static unsigned long PopFromBuffer64(const unsigned char* buffer, unsigned int bitOffset);
+    static unsigned long PopFromBuffer64(unsigned char* buffer, unsigned int bitOffset);
 };
 
 }  // namespace tov_core

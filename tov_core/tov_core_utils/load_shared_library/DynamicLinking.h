@@ -10,8 +10,6 @@
 #include <memory>
 #include <string>
 
-namespace tov_core {
-
 class DynamicLinking {
 public:
     // Releases a library that is still loaded; never throws.
@@ -38,7 +36,5 @@ public:
     // A new, empty loader on every call, owned by the caller.
     static std::unique_ptr<DynamicLinking> GetInstance();
 };
-
-}  // namespace tov_core
 
 #endif

@@ -6,8 +6,6 @@
 
 #include "tov_core/tov_core_utils/exception/TovGeneralException.h"
 
-namespace tov_core {
-
 std::unique_ptr<DynamicLinking> FactoryDynamicLinking::GetInstance()
 {
     return std::unique_ptr<DynamicLinking>(new LinuxDynamicLinking());
@@ -76,4 +74,3 @@ void LinuxDynamicLinking::FreeDynamicLibrary()
     m_pHandle = nullptr;
 }
 
-}  // namespace tov_core

@@ -6,8 +6,6 @@
 
 #include "tov_core/tov_core_utils/load_shared_library/DynamicLinking.h"
 
-namespace tov_core {
-
 class LinuxDynamicLinking : public DynamicLinking {
 public:
     LinuxDynamicLinking() = default;
@@ -23,7 +21,5 @@ public:
 private:
     void* m_pHandle = nullptr;  // owned; null when nothing is loaded
 };
-
-}  // namespace tov_core
 
 #endif

@@ -9,8 +9,6 @@
 #include <iostream>
 #include <stdexcept>
 
-namespace tov_core {
-
 namespace {
 const unsigned int HOST_NAME_BUFFER = 64;
 const size_t EXECUTABLE_PATH_BUFFER = 1024;
@@ -119,4 +117,3 @@ long Linux::get_page_size()
     return sysconf(_SC_PAGESIZE);
 }
 
-}  // namespace tov_core

@@ -6,8 +6,6 @@
 
 #include "tov_core/tov_core_utils/operating_system/OperatingSystemAPI.h"
 
-namespace tov_core {
-
 class Linux : public OperatingSystemAPI {
 public:
     ~Linux() override = default;
@@ -27,7 +25,5 @@ public:
     // std::runtime_error "Cannot get the executable path".
     virtual std::string GetExecutablePath();
 };
-
-}  // namespace tov_core
 
 #endif

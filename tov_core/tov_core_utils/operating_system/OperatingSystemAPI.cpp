@@ -1,15 +1,18 @@
 #include "tov_core/tov_core_utils/operating_system/OperatingSystemAPI.h"
 
-#include <fstream>
+#include <unistd.h>
 
 #include "tov_core/tov_core_utils/operating_system/Linux.h"
-
-namespace tov_core {
+#include "tov_core/tov_core_utils/operating_system/regular_file.h"
 
 bool OperatingSystemAPI::FileExists(const std::string& path)
 {
-    std::ifstream stream(path);
-    return stream.is_open();
+    int fd = -1;
+    if (tov_core::OpenRegularFile(path, fd) != tov_core::RegularFileStatus::Ok) {
+        return false;
+    }
+    close(fd);
+    return true;
 }
 
 std::unique_ptr<OperatingSystemAPI> FactoryOperatingSystemAPI::GetInstance()
@@ -17,4 +20,3 @@ std::unique_ptr<OperatingSystemAPI> FactoryOperatingSystemAPI::GetInstance()
     return std::unique_ptr<OperatingSystemAPI>(new Linux());
 }
 
-}  // namespace tov_core

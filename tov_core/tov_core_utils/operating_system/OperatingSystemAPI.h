@@ -9,8 +9,6 @@
 #include <memory>
 #include <string>
 
-namespace tov_core {
-
 class OperatingSystemAPI {
 public:
     virtual ~OperatingSystemAPI() = default;
@@ -44,7 +42,9 @@ public:
     // settings are restored afterwards; a stdin that is no terminal is read
     // as it is.
     virtual void InputPassword(char* buffer, unsigned int size) = 0;
-    // True when `path` opens for reading as a file stream.
+    // True when `path` names a regular file (links followed) that opens for
+    // reading. Never blocks: a FIFO, device or directory is false without
+    // being opened.
     virtual bool FileExists(const std::string& path);
     // The memory page size (sysconf(_SC_PAGESIZE)).
     virtual long get_page_size() = 0;
@@ -55,7 +55,5 @@ public:
     // A new object on every call, owned by the caller.
     static std::unique_ptr<OperatingSystemAPI> GetInstance();
 };
-
-}  // namespace tov_core
 
 #endif

@@ -15,8 +15,6 @@
 #include <memory>
 #include <string>
 
-namespace tov_core {
-
 class BaseSemaphore {
 public:
     // Opens (creating it, mode 0600, count 1, when absent) the named system
@@ -29,8 +27,12 @@ public:
     // processes, and a later semaphore_init opens it again with its count.
     // 0, or -1 when nothing is open.
     virtual int semaphore_close() = 0;
-    // Waits, without time limit, until the count is above 0 and takes it.
-    // 0, or -1 (also when the object was never initialised).
+    // Waits until the count is above 0 and takes it. The wait is bounded
+    // (LinuxBaseSemaphore: 10 seconds, asleep): a process that died holding
+    // the semaphore would otherwise hang every later one. When the bound
+    // passes, a message on standard error names the semaphore and how to
+    // clear it, and the result is -1 with errno ETIMEDOUT. 0, or -1 (also
+    // when the object was never initialised).
     virtual int semaphore_lock() = 0;
     // Gives the count back. 0, or -1 (also when never initialised).
     virtual int semaphore_unlock() = 0;
@@ -66,7 +68,5 @@ public:
 private:
     static std::map<std::string, std::unique_ptr<BaseSemaphore>>& NamedSemaphores();
 };
-
-}  // namespace tov_core
 
 #endif

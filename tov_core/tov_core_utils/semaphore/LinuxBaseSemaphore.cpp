@@ -2,10 +2,9 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <time.h>
 
 #include <iostream>
-
-namespace tov_core {
 
 namespace {
 const int INIT_OK = 0;
@@ -51,10 +50,31 @@ int LinuxBaseSemaphore::semaphore_lock()
         errno = EINVAL;
         return -1;
     }
+    // A monotonic deadline: a change of the wall clock neither ends the wait
+    // early nor stretches it.
+    struct timespec deadline;
+    clock_gettime(CLOCK_MONOTONIC, &deadline);
+    long long limit_ms = m_oWaitLimit.count() > 0 ? (long long)m_oWaitLimit.count() : 0;
+    deadline.tv_sec += (time_t)(limit_ms / 1000);
+    deadline.tv_nsec += (long)(limit_ms % 1000) * 1000000L;
+    if (deadline.tv_nsec >= 1000000000L) {
+        deadline.tv_sec += 1;
+        deadline.tv_nsec -= 1000000000L;
+    }
     int rc;
     do {
-        rc = sem_wait(m_pSemaphore);
+        rc = sem_clockwait(m_pSemaphore, CLOCK_MONOTONIC, &deadline);
     } while (rc != 0 && errno == EINTR);
+    if (rc != 0 && errno == ETIMEDOUT) {
+        // The system keeps a named semaphore as a file in /dev/shm, named
+        // after it without its leading '/'.
+        size_t start = m_oName.find_first_not_of('/');
+        std::string file = start == std::string::npos ? std::string() : m_oName.substr(start);
+        std::cerr << "-E- Timed out after " << limit_ms << " ms waiting for the semaphore \"" << m_oName
+                  << "\". If the process that held it has died, remove /dev/shm/sem." << file
+                  << " (no other process may be using the device) and try again." << std::endl;
+        errno = ETIMEDOUT;
+    }
     return rc;
 }
 
@@ -112,4 +132,3 @@ int FactorySemaphoreOS::destroy_semaphore(BaseSemaphore* semaphore)
     return 0;
 }
 
-}  // namespace tov_core

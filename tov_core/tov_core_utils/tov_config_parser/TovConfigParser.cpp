@@ -1,8 +1,8 @@
 #include "tov_core/tov_core_utils/tov_config_parser/TovConfigParser.h"
 
-#include <fstream>
 
 #include "tov_core/tov_core_utils/exception/TovGeneralException.h"
+#include "tov_core/tov_core_utils/operating_system/regular_file.h"
 
 namespace tov_core {
 
@@ -21,16 +21,30 @@ bool TovConfigParser::ExtractValue(const std::string& line, const std::string& k
 
 std::string TovConfigParser::GetFieldValue(const std::string& key)
 {
-    std::ifstream file(m_oPath);
-    if (!file.is_open()) {
+    std::string content;
+    switch (ReadRegularFile(m_oPath, kMaxProductFileSize, content)) {
+    case RegularFileStatus::Ok:
+        break;
+    case RegularFileStatus::OpenFailed:
         TOV_THROW_GENERAL("Failed to open TOV configuration file: " << m_oPath);
+    case RegularFileStatus::NotRegular:
+        TOV_THROW_GENERAL("TOV configuration file is not a regular file: " << m_oPath);
+    case RegularFileStatus::TooLarge:
+        TOV_THROW_GENERAL("TOV configuration file is larger than " << kMaxProductFileSize << " bytes: " << m_oPath);
+    case RegularFileStatus::ReadFailed:
+        TOV_THROW_GENERAL("Failed to read TOV configuration file: " << m_oPath);
     }
-    std::string line;
     std::string value;
-    while (std::getline(file, line)) {
-        if (ExtractValue(line, key, value)) {
+    size_t start = 0;
+    while (start < content.size()) {
+        size_t end = content.find('\n', start);
+        if (end == std::string::npos) {
+            end = content.size();
+        }
+        if (ExtractValue(content.substr(start, end - start), key, value)) {
             return value;
         }
+        start = end + 1;
     }
     TOV_THROW_GENERAL("Following field not found in TOV configuration file: " << key);
 }

@@ -19,8 +19,11 @@ public:
     // The value of the first line that assigns `key`; the file is read anew
     // on every call. Throws tov_core::TovGeneralException (code 0, logged at
     // Error first): "Failed to open TOV configuration file: " + path + '\n'
-    // when the file cannot be opened, "Following field not found in TOV
-    // configuration file: " + key + '\n' when no line assigns the key.
+    // when the file cannot be opened; a message naming the file when it is
+    // not a regular file, is larger than kMaxProductFileSize or cannot be
+    // read (it is read whole, never blocking on its open); "Following field
+    // not found in TOV configuration file: " + key + '\n' when no line
+    // assigns the key.
     std::string GetFieldValue(const std::string& key);
     // The line rule: true and the trimmed value when `line` assigns `key`
     // with this parser's separator; false (value untouched) otherwise.

@@ -1,8 +1,10 @@
 #include "tov_core/tov_core_utils/tov_config_parser/tov_config_file.h"
 
-#include <stdio.h>
-#include <stdlib.h>
 #include <string.h>
+
+#include <string>
+
+#include "tov_core/tov_core_utils/operating_system/regular_file.h"
 
 namespace {
 
@@ -65,33 +67,41 @@ extern "C" int tov_config_read_value(const char* path, const char* key, int last
         return TOV_CONFIG_BAD_ARGUMENT;
     }
     value[0] = '\0';
-    FILE* file = fopen(path, "r");
-    if (!file) {
-        return TOV_CONFIG_OPEN_FAILED;
+    std::string content;
+    try {
+        switch (tov_core::ReadRegularFile(path, tov_core::kMaxProductFileSize, content)) {
+        case tov_core::RegularFileStatus::Ok:
+            break;
+        case tov_core::RegularFileStatus::OpenFailed:
+            return TOV_CONFIG_OPEN_FAILED;
+        default:
+            return TOV_CONFIG_REFUSED;
+        }
+    } catch (...) {
+        // No memory for the content: as good as unreadable.
+        return TOV_CONFIG_REFUSED;
     }
     int result = TOV_CONFIG_NOT_FOUND;
-    char* line = nullptr;
-    size_t capacity = 0;
-    ssize_t length;
-    while ((length = getline(&line, &capacity, file)) >= 0) {
+    size_t line = 0;
+    while (line < content.size()) {
+        size_t end = content.find('\n', line);
+        end = end == std::string::npos ? content.size() : end + 1;
         size_t start = 0;
         size_t count = 0;
-        if (!tov_config_line_value(line, (size_t)length, key, '=', &start, &count)) {
-            continue;
+        if (tov_config_line_value(content.data() + line, end - line, key, '=', &start, &count)) {
+            if (count >= value_size) {
+                value[0] = '\0';
+                result = TOV_CONFIG_TOO_LONG;
+            } else {
+                memcpy(value, content.data() + line + start, count);
+                value[count] = '\0';
+                result = TOV_CONFIG_FOUND;
+            }
+            if (!last_match) {
+                break;
+            }
         }
-        if (count >= value_size) {
-            value[0] = '\0';
-            result = TOV_CONFIG_TOO_LONG;
-        } else {
-            memcpy(value, line + start, count);
-            value[count] = '\0';
-            result = TOV_CONFIG_FOUND;
-        }
-        if (!last_match) {
-            break;
-        }
+        line = end;
     }
-    free(line);
-    fclose(file);
     return result;
 }

@@ -25,6 +25,7 @@ extern "C" {
 #define TOV_CONFIG_TOO_LONG 2
 #define TOV_CONFIG_OPEN_FAILED (-1)
 #define TOV_CONFIG_BAD_ARGUMENT (-2)
+#define TOV_CONFIG_REFUSED (-3)
 
 /* Applies the rule to one line of line_len bytes (the line need not be
  * terminated and may still carry its line end). Returns 1 when the line
@@ -42,9 +43,13 @@ int tov_config_line_value(const char* line, size_t line_len, const char* key, ch
  * TOV_CONFIG_TOO_LONG when the value needs more than value_size - 1 bytes
  * (value is then left empty, so a cut path is never used);
  * TOV_CONFIG_OPEN_FAILED when the file cannot be opened (errno tells why);
+ * TOV_CONFIG_REFUSED when it is not a regular file (links are followed; a
+ * FIFO or device is never opened), holds more than 1 MiB (the product-file
+ * limit of regular_file.h) or cannot be read;
  * TOV_CONFIG_BAD_ARGUMENT for a null pointer or value_size 0.
  * value is emptied on every result but TOV_CONFIG_FOUND and
- * TOV_CONFIG_BAD_ARGUMENT. Blocks only on the file read. */
+ * TOV_CONFIG_BAD_ARGUMENT. Never blocks on the open; blocks only on the
+ * read of a regular file. */
 int tov_config_read_value(const char* path, const char* key, int last_match, char* value, size_t value_size);
 
 #ifdef __cplusplus

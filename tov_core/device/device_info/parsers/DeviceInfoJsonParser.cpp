@@ -1,10 +1,11 @@
 #include "tov_core/device/device_info/parsers/DeviceInfoJsonParser.h"
 
-#include <fstream>
+#include <memory>
 
 #include "tov_core/device/device_info/DeviceInfoConstants.h"
 #include "tov_core/tov_core_utils/exception/TovGeneralException.h"
 #include "tov_core/tov_core_utils/operating_system/OperatingSystemAPI.h"
+#include "tov_core/tov_core_utils/operating_system/regular_file.h"
 #include "tov_core/tov_core_utils/tov_config_parser/TovConfigParser.h"
 
 namespace tov_core {
@@ -45,9 +46,18 @@ std::string DeviceInfoJsonParser::GetJsonFilePath(const std::string& hwId)
 
 void DeviceInfoJsonParser::ParseJson(const std::string& path)
 {
-    std::ifstream stream(path);
-    if (stream.fail()) {
+    std::string content;
+    switch (ReadRegularFile(path, kMaxProductFileSize, content)) {
+    case RegularFileStatus::Ok:
+        break;
+    case RegularFileStatus::OpenFailed:
         TOV_THROW_GENERAL("-E- unable to open file: " << path);
+    case RegularFileStatus::NotRegular:
+        TOV_THROW_GENERAL("-E- device info JSON is not a regular file: " << path);
+    case RegularFileStatus::TooLarge:
+        TOV_THROW_GENERAL("-E- device info JSON is larger than " << kMaxProductFileSize << " bytes: " << path);
+    case RegularFileStatus::ReadFailed:
+        TOV_THROW_GENERAL("-E- unable to read file: " << path);
     }
     Json::CharReaderBuilder builder;
     builder["allowComments"] = true;
@@ -56,7 +66,8 @@ void DeviceInfoJsonParser::ParseJson(const std::string& path)
     std::string errors;
     bool parsed = false;
     try {
-        parsed = Json::parseFromStream(builder, stream, &document, &errors);
+        std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
+        parsed = reader->parse(content.data(), content.data() + content.size(), &document, &errors);
     } catch (const Json::Exception& e) {
         // The reader throws instead of reporting when nesting is too deep.
         TOV_THROW_GENERAL("-E- unable to parse device info JSON " << path << ": " << e.what());
@@ -95,6 +106,15 @@ void DeviceInfoJsonParser::ThrowWrongType(const std::string& field, const std::s
                                                                                        << field << "\" in \""
                                                                                        << section << "\" (" << why
                                                                                        << ")");
+}
+
+bool DeviceInfoJsonParser::HasFieldValue(const std::string& field, const std::string& section)
+{
+    const Json::Value& sectionValue = m_oRoot[section];
+    if (!sectionValue.isNull() && !sectionValue.isObject()) {
+        ThrowWrongType(field, section, "the section is not a JSON object");
+    }
+    return !sectionValue.isNull() && !sectionValue[field].isNull();
 }
 
 Json::Value DeviceInfoJsonParser::GetFieldValue(const std::string& field, const std::string& section)
@@ -157,6 +177,21 @@ std::vector<uint32_t> DeviceInfoJsonParser::GetFieldValueAsVector(const std::str
         }
     }
     return list;
+}
+
+uint32_t DeviceInfoJsonParser::GetFieldValueAsUnsigned(const std::string& field, const std::string& section,
+                                                       uint32_t max)
+{
+    Json::Value value = GetFieldValue(field, section);
+    // JsonCpp would read a boolean as 0 or 1 and cut a fraction; neither is
+    // a number this caller can use.
+    if (value.type() != Json::intValue && value.type() != Json::uintValue) {
+        ThrowWrongType(field, section, "not an integer");
+    }
+    if ((value.type() == Json::intValue && value.asLargestInt() < 0) || value.asLargestUInt() > max) {
+        ThrowWrongType(field, section, "outside 0 to " + std::to_string(max));
+    }
+    return static_cast<uint32_t>(value.asLargestUInt());
 }
 
 }  // namespace tov_core

@@ -23,13 +23,17 @@ public:
     // "-E- device info JSON not found at: <path>", "-E- unable to open file:
     // <path>", the JSON reader's formatted errors, "-E- Unsupported Device ID
     // <hwId>", or a message naming the file when the document or the device
-    // member is not a JSON object.
+    // member is not a JSON object, or when the file is not a regular file or
+    // holds more than kMaxProductFileSize bytes (regular_file.h). No open
+    // blocks: the existence test and the read both refuse a FIFO or device
+    // without opening it.
     DeviceInfoJsonParser(const std::string& hwId, const std::string& jsonDir);
     ~DeviceInfoJsonParser() override = default;
 
     // The directory rule above; never throws for a missing configuration.
     std::string GetJsonDirName(const std::string& dir);
-    // jsonDir + "/" + hwId + ".json", which must open for reading.
+    // jsonDir + "/" + hwId + ".json", which must be a regular file that
+    // opens for reading.
     std::string GetJsonFilePath(const std::string& hwId);
     void ParseJson(const std::string& path);
     void InitParser(const std::string& hwId);
@@ -47,6 +51,8 @@ public:
     // Elements are read as signed 32-bit numbers and kept as their unsigned
     // pattern, in file order; a scalar reads as an empty list.
     std::vector<uint32_t> GetFieldValueAsVector(const std::string& field, const std::string& section) override;
+    uint32_t GetFieldValueAsUnsigned(const std::string& field, const std::string& section, uint32_t max) override;
+    bool HasFieldValue(const std::string& field, const std::string& section) override;
 
     const std::string& GetJsonDir() const { return m_oJsonDir; }
 

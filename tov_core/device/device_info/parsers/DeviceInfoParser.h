@@ -21,6 +21,12 @@ public:
     virtual int GetFieldValueAsInt(const std::string& field, const std::string& section) = 0;
     virtual bool GetFieldValueAsBool(const std::string& field, const std::string& section) = 0;
     virtual std::vector<uint32_t> GetFieldValueAsVector(const std::string& field, const std::string& section) = 0;
+    // Strict: only a JSON integer from 0 to max is a value; a text, boolean,
+    // fraction, negative number or a number above max throws.
+    virtual uint32_t GetFieldValueAsUnsigned(const std::string& field, const std::string& section, uint32_t max) = 0;
+    // Whether the section holds the field at all (a null value counts as
+    // absent); a section that is not an object throws.
+    virtual bool HasFieldValue(const std::string& field, const std::string& section) = 0;
 };
 
 }  // namespace tov_core

@@ -214,6 +214,22 @@ int get_field_as_int(const char* key, const char* section)
     return 0;
 }
 
+int get_field_as_unsigned(const char* key, const char* section, uint32_t max, uint32_t* value)
+{
+    try {
+        RequirePointer(value, "value");
+        std::string field = TextArgument(key, "key");
+        std::string sectionName = TextArgument(section, "section");
+        if (!CurrentDevice().HasField(field, sectionName)) {
+            return 1;
+        }
+        *value = CurrentDevice().GetFieldAsUnsigned(field, sectionName, max);
+        return 0;
+    }
+    PYX_CATCH_AND_LOG
+    return -1;
+}
+
 bool get_field_as_bool(const char* key, const char* section)
 {
     try {

@@ -58,6 +58,13 @@ void get_field_as_string(char* value, const char* key, const char* section);
 /* Any key of any section of the current device; 0 on failure. */
 int get_field_as_int(const char* key, const char* section);
 bool get_field_as_bool(const char* key, const char* section);
+/* The checked form for values a caller must not take as 0 by default:
+ * 0 and *value set when the key holds a JSON integer from 0 to max;
+ * 1 (*value untouched) when the section has no such key; -1 (logged,
+ * *value untouched) when it is of another type (a text such as "0x3000",
+ * a boolean, a fraction) or out of range, or when there is no current
+ * device. */
+int get_field_as_unsigned(const char* key, const char* section, uint32_t max, uint32_t* value);
 
 /* Kind and image layout of the current device. */
 bool is_nic(void);

@@ -1,0 +1,84 @@
+// The names callers and plug-ins link against: the executable exports them
+// under their exact linkage names (global-namespace classes where the
+// framework keeps them outside tov_core, the exact parameter types), and a
+// class's virtual operations sit in their table slots in the fixed order.
+#include <gtest/gtest.h>
+
+#include <string.h>
+
+#include <set>
+#include <sstream>
+#include <string>
+
+#include "tests/common/testkit.h"
+#include "tov_core/device/quorvane_os/BaseQuorvaneOS.h"
+#include "tov_core/tov_core_utils/bit_operations/BitOperations.h"
+
+namespace {
+
+std::set<std::string> exported_symbols()
+{
+    testkit::RunResult r = testkit::run({"/usr/bin/nm", "-D", "--defined-only", KELVRA_BIN});
+    EXPECT_EQ(r.status, 0) << r.err;
+    std::set<std::string> names;
+    std::istringstream lines(r.out);
+    std::string address, kind, name;
+    while (lines >> address >> kind >> name) {
+        names.insert(name);
+    }
+    return names;
+}
+
+TEST(ExportedNames, FrameworkUtilitiesLiveInTheGlobalNamespace)
+{
+    std::set<std::string> names = exported_symbols();
+    ASSERT_FALSE(names.empty());
+    const char* expected[] = {
+        "_ZN25FactoryOperatingSystemAPI11GetInstanceEv",
+        "_ZN18OperatingSystemAPI10FileExistsERKNSt7__cxx1112basic_stringIcSt11char_traitsIcESaIcEEE",
+        "_ZN5Linux6GetPIDEv",
+        "_ZN5Linux17GetExecutablePathB5cxx11Ev",
+        "_ZN21FactoryDynamicLinking11GetInstanceEv",
+        "_ZN19LinuxDynamicLinking18LoadDynamicLibraryERKNSt7__cxx1112basic_stringIcSt11char_traitsIcESaIcEEE",
+        "_ZN18FactorySemaphoreOS11GetInstanceEv",
+        "_ZN18FactorySemaphoreOS13m_poSemaphoreE",
+        "_ZN18FactorySemaphoreOS17destroy_semaphoreEP13BaseSemaphore",
+        "_ZN18LinuxBaseSemaphore14semaphore_lockEv",
+        // unsigned char* (not const) and unsigned int.
+        "_ZN8tov_core13BitOperations15PopFromBuffer64EPhj",
+        "get_bar_offset",
+        "check_qzusb_block_access",
+    };
+    for (const char* name : expected) {
+        EXPECT_EQ(names.count(name), 1u) << name;
+    }
+    // None of them is left behind in tov_core as well.
+    for (const std::string& name : names) {
+        for (const char* moved : {"N8tov_core18OperatingSystemAPI", "N8tov_core5Linux", "N8tov_core14DynamicLinking",
+                                  "N8tov_core19LinuxDynamicLinking", "N8tov_core21FactoryDynamicLinking",
+                                  "N8tov_core13BaseSemaphore", "N8tov_core18LinuxBaseSemaphore",
+                                  "N8tov_core18FactorySemaphoreOS", "N8tov_core25FactoryOperatingSystemAPI",
+                                  "PopFromBuffer64EPKhj"}) {
+            EXPECT_EQ(name.find(moved), std::string::npos) << name;
+        }
+    }
+}
+
+// A pointer to a virtual member function holds 1 + the byte offset of its
+// slot in the table (the C++ ABI of this platform).
+template <class Method>
+size_t slot_of(Method method)
+{
+    uintptr_t raw = 0;
+    memcpy(&raw, &method, sizeof raw);
+    EXPECT_EQ(raw % sizeof(void*), 1u) << "not a virtual slot";
+    return (raw - 1) / sizeof(void*);
+}
+
+TEST(ExportedNames, SwitchSdkBaseTableStartsWithItsInitOperations)
+{
+    EXPECT_EQ(slot_of(&BaseQuorvaneOS::InitDynamicFunctions), 0u);
+    EXPECT_EQ(slot_of(&BaseQuorvaneOS::InitDynamicLibrary), 1u);
+}
+
+}  // namespace
