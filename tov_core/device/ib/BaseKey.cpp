@@ -11,12 +11,11 @@
 #include <stdexcept>
 
 #include "tov_core/tov_core_utils/exception/TovGeneralException.h"
+#include "tov_core/tov_core_utils/operating_system/regular_file.h"
 #include "tov_core/tov_core_utils/tov_config_parser/TovConfigParser.h"
 #include "tov_core/tov_core_utils/tov_config_parser/tov_config_file.h"
 
 namespace {
-
-const size_t kConfigurationSizeLimit = 1 << 20;
 
 // The one place that reads the product configuration file. Gives false when
 // there is no such file: keys are then simply not wanted. A file that is
@@ -24,33 +23,15 @@ const size_t kConfigurationSizeLimit = 1 << 20;
 // the administrator may have asked for keys in it.
 bool ReadProductConfiguration(std::string& text)
 {
-    int fd = open(TOV_CONFIG_FILE, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0 && (errno == ENOENT || errno == ENOTDIR)) {
+    errno = 0;
+    tov_core::RegularFileStatus status = tov_core::ReadRegularFile(TOV_CONFIG_FILE, tov_core::kMaxProductFileSize, text);
+    if (status == tov_core::RegularFileStatus::Ok) {
+        return true;
+    }
+    if (status == tov_core::RegularFileStatus::OpenFailed && (errno == ENOENT || errno == ENOTDIR)) {
         return false;
     }
-    struct stat status;
-    bool readable = fd >= 0 && fstat(fd, &status) == 0 && S_ISREG(status.st_mode) &&
-                    static_cast<size_t>(status.st_size) <= kConfigurationSizeLimit;
-    text.clear();
-    char chunk[4096];
-    while (readable) {
-        ssize_t count = read(fd, chunk, sizeof(chunk));
-        if (count == 0) {
-            break;
-        }
-        if (count < 0 || text.size() + static_cast<size_t>(count) > kConfigurationSizeLimit) {
-            readable = false;
-            break;
-        }
-        text.append(chunk, static_cast<size_t>(count));
-    }
-    if (fd >= 0) {
-        close(fd);
-    }
-    if (!readable) {
-        TOV_THROW_GENERAL("Failed to open TOV configuration file: " << TOV_CONFIG_FILE);
-    }
-    return true;
+    TOV_THROW_GENERAL("Failed to open TOV configuration file: " << TOV_CONFIG_FILE);
 }
 
 // A number of a guid2lid line: base 0 (decimal, 0x hexadecimal, leading-zero

@@ -12,7 +12,7 @@
 #include "tov_core/tov_core_utils/logger/Logger.h"
 
 // The framework's loader factory, named once here.
-using LoaderFactory = tov_core::FactoryDynamicLinking;
+using LoaderFactory = ::FactoryDynamicLinking;
 
 namespace {
 

@@ -28,7 +28,7 @@
 class LibIBMadWrapper {
 public:
     // The framework's run-time loader, named once here.
-    using Loader = tov_core::DynamicLinking;
+    using Loader = ::DynamicLinking;
 
     // Loads "libibmad.so.5", else "libibmad.so.12", and resolves every entry
     // point. Throws std::runtime_error "Failed to Load LibIBMad shared
