@@ -1,0 +1,154 @@
+// The MAD payload buffers: their wire images, key and configuration places,
+// block copies and the word-order flip of vendor replies.
+#include <gtest/gtest.h>
+
+#include <string.h>
+
+#include <vector>
+
+#include "tov_core/device/ib/MadBuffer.h"
+
+using tov_core::GmpMadBuffer;
+using tov_core::SmpMadBuffer;
+
+namespace {
+
+const uint8_t* Bytes(tov_core::MadBuffer& buffer)
+{
+    return static_cast<const uint8_t*>(buffer.GetBuffer());
+}
+
+TEST(SmpMadBuffer, StartsZeroAndCarriesDataBothWays)
+{
+    SmpMadBuffer buffer;
+    for (int i = 0; i < 64; i++) {
+        ASSERT_EQ(Bytes(buffer)[i], 0) << "byte " << i;
+    }
+    uint8_t data[64];
+    for (int i = 0; i < 64; i++) {
+        data[i] = static_cast<uint8_t>(i * 3 + 1);
+    }
+    buffer.SetBufferData(data, sizeof(data));
+    EXPECT_EQ(memcmp(Bytes(buffer), data, 64), 0);
+    uint8_t back[64] = {};
+    buffer.GetBufferData(back, sizeof(back));
+    EXPECT_EQ(memcmp(back, data, 64), 0);
+
+    // byte 5 holds 16 = bit 4
+    EXPECT_TRUE(buffer.ExtractFromBuffer(5, 4));
+    EXPECT_FALSE(buffer.ExtractFromBuffer(5, 3));
+    EXPECT_FALSE(buffer.ExtractFromBuffer(64, 0)) << "outside the payload";
+}
+
+TEST(SmpMadBuffer, CopiesStopAtTheEndOfThePayload)
+{
+    // Guard bytes around the destination show that an oversized request
+    // moves only the 64 bytes the payload has.
+    std::vector<uint8_t> source(100, 0xAB);
+    SmpMadBuffer buffer;
+    buffer.SetBufferData(source.data(), static_cast<uint32_t>(source.size()));
+    std::vector<uint8_t> destination(100, 0x11);
+    buffer.GetBufferData(destination.data(), static_cast<uint32_t>(destination.size()));
+    EXPECT_EQ(destination[63], 0xAB);
+    EXPECT_EQ(destination[64], 0x11);
+}
+
+TEST(SmpMadBuffer, KeyGoesToTheFirstEightBytesInHostOrder)
+{
+    SmpMadBuffer buffer;
+    uint64_t key = 0x0102030405060708ULL;
+    buffer.SetKey(key);
+    EXPECT_EQ(memcmp(Bytes(buffer), &key, 8), 0);
+    EXPECT_EQ(Bytes(buffer)[8], 0);
+}
+
+TEST(GmpMadBuffer, BlockNumberTravelsMostSignificantByteFirst)
+{
+    GmpMadBuffer buffer;
+    // The block transfer hands the 16-bit block number over with its bytes
+    // exchanged.
+    buffer.SetBufferConfiguration(__builtin_bswap16(static_cast<uint16_t>(258)));
+    const uint8_t* bytes = Bytes(buffer);
+    EXPECT_EQ(bytes[8], 0x01);
+    EXPECT_EQ(bytes[9], 0x02);
+    EXPECT_EQ(bytes[10], 0x00);
+    EXPECT_EQ(bytes[11], 0x00);
+    for (int i = 0; i < 232; i++) {
+        if (i < 8 || i > 11) {
+            ASSERT_EQ(bytes[i], 0) << "byte " << i;
+        }
+    }
+}
+
+TEST(GmpMadBuffer, KeyTakesBytesZeroToSevenAsGiven)
+{
+    GmpMadBuffer buffer;
+    buffer.SetKey(__builtin_bswap64(0x1122334455667788ULL));
+    const uint8_t expected[] = {0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88};
+    EXPECT_EQ(memcmp(Bytes(buffer), expected, 8), 0);
+    EXPECT_EQ(Bytes(buffer)[8], 0);
+}
+
+TEST(GmpMadBuffer, FixEndianessTwiceRestoresThePayload)
+{
+    GmpMadBuffer buffer;
+    uint8_t* bytes = static_cast<uint8_t*>(buffer.GetBuffer());
+    for (int i = 0; i < 232; i++) {
+        bytes[i] = static_cast<uint8_t>(i * 7 + 3);
+    }
+    std::vector<uint8_t> original(bytes, bytes + 232);
+    buffer.FixEndianess();
+    EXPECT_EQ(bytes[0], original[3]);
+    EXPECT_EQ(bytes[3], original[0]);
+    EXPECT_EQ(bytes[231], original[228]);
+    buffer.FixEndianess();
+    EXPECT_EQ(std::vector<uint8_t>(bytes, bytes + 232), original);
+}
+
+TEST(GmpMadBuffer, ReplyBitsReadAsHostWordsAfterTheFlip)
+{
+    GmpMadBuffer buffer;
+    uint8_t* bytes = static_cast<uint8_t*>(buffer.GetBuffer());
+    bytes[137] = 0x10;  // word 34, second byte on the wire
+    bytes[0] = 0x80;    // word 0, most significant bit on the wire
+    buffer.FixEndianess();
+    EXPECT_TRUE(buffer.ExtractFromBuffer(34, 20));
+    EXPECT_FALSE(buffer.ExtractFromBuffer(34, 19));
+    EXPECT_FALSE(buffer.ExtractFromBuffer(34, 21));
+    EXPECT_TRUE(buffer.ExtractFromBuffer(0, 31));
+    EXPECT_FALSE(buffer.ExtractFromBuffer(0, 32)) << "no such bit";
+    EXPECT_FALSE(buffer.ExtractFromBuffer(58, 0)) << "no such word";
+}
+
+TEST(GmpMadBuffer, DataBlockInSnapshotAndOutAtItsPlace)
+{
+    GmpMadBuffer buffer;
+    buffer.SetBufferConfiguration(0xA5A5A5A5);
+    uint32_t source[55];
+    for (uint32_t i = 0; i < 55; i++) {
+        source[i] = 0x1000 + i;
+    }
+    uint32_t snapshot[58];
+    memset(snapshot, 0xEE, sizeof(snapshot));
+    buffer.SetBufferData(source, snapshot);
+    const uint32_t* words = static_cast<const uint32_t*>(buffer.GetBuffer());
+    EXPECT_EQ(words[3], 0x1000u);
+    EXPECT_EQ(words[57], 0x1000u + 54);
+    EXPECT_EQ(memcmp(snapshot, words, 232), 0);
+
+    // Block 2 of a transfer lands 110 words into the destination; a count
+    // larger than one block copies only the block.
+    std::vector<uint32_t> destination(3 * 55 + 4, 0x77);
+    buffer.WriteDataBlock(destination.data(), 2, 400);
+    EXPECT_EQ(destination[109], 0x77u);
+    EXPECT_EQ(destination[110], 0x1000u);
+    EXPECT_EQ(destination[164], 0x1000u + 54);
+    EXPECT_EQ(destination[165], 0x77u);
+
+    std::vector<uint32_t> partial(55, 0x77);
+    buffer.WriteDataBlock(partial.data(), 0, 8);
+    EXPECT_EQ(partial[1], 0x1001u);
+    EXPECT_EQ(partial[2], 0x77u);
+}
+
+}  // namespace
