@@ -19,6 +19,7 @@
 #include "tools_layouts/oskfw_layouts.h"
 #include "tools_layouts/reg_access_hca_layouts.h"
 #include "tools_layouts/tools_open_layouts.h"
+#include "reg_access/reg_access_switch.h"
 
 #ifdef __cplusplus
 extern "C" {

@@ -67,6 +67,14 @@ const RegisterCase kRegisters[] = {
     PATTERN_CASE(mvts, 0x902C, 20, tools_open_mvts),
     PATTERN_CASE(mcdd, 0x905C, 32, tools_open_mcdd_reg),
     PATTERN_CASE(secure_host, 0x402D, 16, tools_open_mlock),
+    PATTERN_CASE(ritr, 0x8002, 68, switchen_ritr),
+    PATTERN_CASE(ricnt, 0x800B, 256, switchen_ricnt),
+    PATTERN_CASE(ppcnt, 0x5008, 256, switchen_ppcnt_reg),
+    PATTERN_CASE(sbpr, 0xB001, 20, switchen_sbpr),
+    PATTERN_CASE(sbmm, 0xB004, 40, switchen_sbmm),
+    PATTERN_CASE(sbcm, 0xB002, 40, switchen_sbcm),
+    PATTERN_CASE(sbpm, 0xB003, 40, switchen_sbpm),
+    PATTERN_CASE(msgi, 0x9021, 128, switchen_msgi),
 };
 
 class EveryPatternRegister : public RegAccess, public ::testing::WithParamInterface<RegisterCase> {};
