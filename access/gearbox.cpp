@@ -19,6 +19,7 @@
 #include "access/later_roads.h"
 #include "access/mfile_internal.h"
 #include "access/plugin_loader.h"
+#include "tools_layouts/reg_access_switch_layouts.h"
 
 namespace {
 
@@ -31,19 +32,16 @@ const unsigned kMuxRegister = 0x25DC;
 const int kMngrMuxValue = 0x10;
 const unsigned kDeviceIdAddr = 0xF0014;
 
-// Record offsets.
-const size_t kRecMux = 0;
-const size_t kRecLane = 1;
-const size_t kRecKind = 2;
-const size_t kRecWriteWords = 3;
-const size_t kRecReadWords = 4;
-const size_t kRecOpcode = 6;
-const size_t kRecRegId = 8;
-const size_t kRecAddress = 8;
-const size_t kRecMethod = 10;
-const size_t kRecStatus = 11;
-const size_t kRecData = 12;
-const size_t kRecCmdData = 8;
+// The tunnel record is the MDDT register's own record; callers size their
+// buffers by GB_MDDT_RECORD_SIZE.
+using MddtRecord = reg_access_switch_mddt_reg_ext;
+static_assert(sizeof(MddtRecord) == GB_MDDT_RECORD_SIZE, "the tunnel record is the MDDT record");
+static_assert(sizeof(reg_access_switch_prm_register_payload_ext::register_data) == GB_MDDT_PAYLOAD_MAX,
+              "a register payload fills the register data");
+static_assert(sizeof(reg_access_switch_crspace_access_payload_ext::data) == GB_MDDT_PAYLOAD_MAX,
+              "a CR block fills the CR data");
+static_assert(sizeof(reg_access_switch_command_payload_ext::data) == GB_MDDT_CMD_PAYLOAD_MAX,
+              "a command fills the command data");
 
 void put16(uint8_t* p, uint16_t v)
 {
@@ -51,11 +49,11 @@ void put16(uint8_t* p, uint16_t v)
     p[1] = (uint8_t)(v >> 8);
 }
 
-void put32(uint8_t* p, uint32_t v)
+MddtRecord empty_record()
 {
-    for (int i = 0; i < 4; i++) {
-        p[i] = (uint8_t)(v >> (8 * i));
-    }
+    MddtRecord record;
+    memset(&record, 0, sizeof record);
+    return record;
 }
 
 // Byte-swaps the whole words of a byte area in place.
@@ -272,16 +270,17 @@ mddt_handler_fn create_mddt_handler(mFile* mf)
     return reinterpret_cast<mddt_handler_fn>(entry);
 }
 
-void fill_mddt_wrapper(mFile* mf, uint8_t* record, int read_words, int write_words, int kind)
+void fill_mddt_wrapper(mFile* mf, struct reg_access_switch_mddt_reg_ext* record, int read_words, int write_words,
+                       int kind)
 {
     if (mf == nullptr || record == nullptr) {
         return;
     }
-    record[kRecMux] = (uint8_t)mf->gb_mux_index;
-    record[kRecLane] = (uint8_t)mf->gb_lane;
-    record[kRecKind] = (uint8_t)kind;
-    record[kRecWriteWords] = (uint8_t)write_words;
-    record[kRecReadWords] = (uint8_t)read_words;
+    record->device_index = (uint8_t)mf->gb_mux_index;
+    record->slot_index = (uint8_t)mf->gb_lane;
+    record->type = (uint8_t)kind;
+    record->write_size = (uint8_t)write_words;
+    record->read_size = (uint8_t)read_words;
 }
 
 int gearbox_mddt_crspace_access(mFile* mf, int op, uint32_t* data, unsigned int offset, int length)
@@ -296,23 +295,23 @@ int gearbox_mddt_crspace_access(mFile* mf, int op, uint32_t* data, unsigned int 
     if (length < 0 || (length > 0 && data == nullptr)) {
         return ME_BAD_PARAMS;
     }
-    uint8_t record[GB_MDDT_RECORD_SIZE];
-    memset(record, 0, sizeof record);
+    MddtRecord record = empty_record();
+    reg_access_switch_crspace_access_payload_ext& cr = record.payload.crspace_access_payload_ext;
     int words = length / 4;
     bool write = op == ACCESS_METHOD_SET;
-    fill_mddt_wrapper(mf, record, write ? 0 : words, write ? words : 0, GB_KIND_CR);
-    put32(record + kRecAddress, offset);
+    fill_mddt_wrapper(mf, &record, write ? 0 : words, write ? words : 0, GB_KIND_CR);
+    cr.address = offset;
     if (write) {
-        memcpy(record + kRecData, data, (size_t)length);
+        memcpy(cr.data, data, (size_t)length);
     }
     mddt_handler_fn entry = create_mddt_handler(mf);
     if (entry == nullptr) {
         return ME_GENERAL_ERROR;
     }
-    int rc = entry(mf, op, record);
+    int rc = entry(mf, op, &record);
     // Only a read has an answer; a write leaves the caller's data alone.
     if (!write) {
-        memcpy(data, record + kRecData, (size_t)length);
+        memcpy(data, cr.data, (size_t)length);
     }
     return rc;
 }
@@ -381,23 +380,25 @@ int create_mddt_wrapper_for_prm_payload(mFile* mf, uint16_t reg_id, int method, 
         return ME_BAD_PARAMS;
     }
     GbAccessScope scope(mf, GB_ACCESS_NONE);
-    uint8_t record[GB_MDDT_RECORD_SIZE];
-    memset(record, 0, sizeof record);
-    fill_mddt_wrapper(mf, record, (int)(r_size_reg / 4), (int)(w_size_reg / 4), GB_KIND_PRM);
-    put16(record + kRecRegId, reg_id);
-    record[kRecMethod] = (uint8_t)(method - 1);
-    // The wire order is made in the record; the caller's payload is only
-    // written with the answer.
-    memcpy(record + kRecData, data, reg_size);
-    swap_words(record + kRecData, reg_size);
+    MddtRecord record = empty_record();
+    reg_access_switch_prm_register_payload_ext& prm = record.payload.prm_register_payload_ext;
+    fill_mddt_wrapper(mf, &record, (int)(r_size_reg / 4), (int)(w_size_reg / 4), GB_KIND_PRM);
+    prm.register_id = reg_id;
+    prm.method = (uint8_t)(method - 1);
+    // The payload's words become numbers in the record, which the tunnel
+    // packs big-endian again; the caller's payload is only written with the
+    // answer.
+    uint8_t* words = reinterpret_cast<uint8_t*>(prm.register_data);
+    memcpy(words, data, reg_size);
+    swap_words(words, reg_size);
     mddt_handler_fn entry = create_mddt_handler(mf);
     if (entry == nullptr) {
         return ME_GENERAL_ERROR;
     }
-    int rc = entry(mf, method, record);
-    swap_words(record + kRecData, reg_size);
-    memcpy(data, record + kRecData, reg_size);
-    *reg_status = translate_inner_status(record[kRecStatus]);
+    int rc = entry(mf, method, &record);
+    swap_words(words, reg_size);
+    memcpy(data, words, reg_size);
+    *reg_status = translate_inner_status(prm.status);
     return rc;
 }
 
@@ -415,16 +416,18 @@ int create_mddt_wrapper_for_cmd_payload(mFile* mf, int opcode, const uint32_t* i
         (output_size > 0 && output == nullptr)) {
         return ME_BAD_PARAMS;
     }
-    uint8_t record[GB_MDDT_RECORD_SIZE];
-    memset(record, 0, sizeof record);
-    fill_mddt_wrapper(mf, record, output_size / 4, input_size / 4, GB_KIND_CMD);
-    // The opcode travels in the record; the tunnel itself is asked with a
-    // method it accepts (the command's answer is read back).
-    put16(record + kRecOpcode, (uint16_t)opcode);
+    // The MDDT record has no place for the opcode, and the tunnel's register
+    // function refuses any method but GET and SET: the command names itself
+    // in its payload, and the tunnel is asked with GET so that the answer is
+    // read back.
+    (void)opcode;
+    MddtRecord record = empty_record();
+    uint8_t* words = reinterpret_cast<uint8_t*>(record.payload.command_payload_ext.data);
+    fill_mddt_wrapper(mf, &record, output_size / 4, input_size / 4, GB_KIND_CMD);
     if (input_size > 0) {
-        memcpy(record + kRecCmdData, input, (size_t)input_size);
+        memcpy(words, input, (size_t)input_size);
     }
-    swap_words(record + kRecCmdData, (size_t)input_size);
+    swap_words(words, (size_t)input_size);
     GbAccessScope scope(mf, GB_ACCESS_NONE);
     if (mddt_debug()) {
         fprintf(stderr, "-I- MDDT: send -- ");
@@ -433,13 +436,13 @@ int create_mddt_wrapper_for_cmd_payload(mFile* mf, int opcode, const uint32_t* i
     if (entry == nullptr) {
         return ME_GENERAL_ERROR;
     }
-    int rc = entry(mf, ACCESS_METHOD_GET, record);
+    int rc = entry(mf, ACCESS_METHOD_GET, &record);
     if (mddt_debug()) {
         fprintf(stderr, "-I- MDDT: recived data -- ");
         fprintf(stderr, "MDDT return with RC = %d\n", rc);
     }
     if (output_size > 0) {
-        memcpy(output, record + kRecCmdData, (size_t)output_size);
+        memcpy(output, words, (size_t)output_size);
         swap_words(reinterpret_cast<uint8_t*>(output), (size_t)output_size);
     }
     return rc;

@@ -4,16 +4,16 @@
  * through the switch's MDDT register that carries every CR word, CR block,
  * register and command of a gearbox behind a switch. Compiles as C and C++.
  *
- * Tunnel record (268 bytes, zeroed before use, multi-byte fields
- * little-endian):
- *   byte 0   mux index (low byte)          byte 1  lane (low byte)
- *   byte 2   kind: 0 register, 1 command, 2 CR space
- *   byte 3   write size in words           byte 4  read size in words
- *   byte 6   command kind: the opcode (16 bits)
- *   byte 8   register kind: register id (16 bits), byte 10 method - 1,
- *            byte 11 the gearbox's register status, payload at byte 12;
- *            CR kind: CR address (32 bits), data at byte 12;
- *            command kind: payload in and out (260 bytes).
+ * The tunnel record is the MDDT register's record
+ * (reg_access_switch_mddt_reg_ext, GB_MDDT_RECORD_SIZE bytes, zeroed before
+ * use), which the plug-in packs into the register's wire image:
+ *   device_index  the mux index (low byte)    slot_index  the lane
+ *   type          kind: 0 register, 1 command, 2 CR space
+ *   write_size, read_size                     in 32-bit words
+ *   payload       register kind: register id, method - 1, the gearbox's
+ *                 register status, the payload's words as numbers;
+ *                 CR kind: the CR address and the data words;
+ *                 command kind: the command's words in and out (260 bytes).
  */
 #ifndef KELVRA_ACCESS_GEARBOX_H
 #define KELVRA_ACCESS_GEARBOX_H
@@ -25,6 +25,8 @@
 #ifdef __cplusplus
 extern "C" {
 #endif
+
+struct reg_access_switch_mddt_reg_ext;
 
 #define GB_MDDT_RECORD_SIZE 268
 #define GB_MDDT_PAYLOAD_MAX 256
@@ -74,8 +76,9 @@ int create_mddt_wrapper_for_cmd_payload(mFile* mf, int opcode, const uint32_t* i
                                         int input_size, int output_size);
 /* The handle's tunnel entry, or null ("Mddt Handler not found!"). */
 mddt_handler_fn create_mddt_handler(mFile* mf);
-/* Bytes 0-4 of a tunnel record. */
-void fill_mddt_wrapper(mFile* mf, uint8_t* record, int read_words, int write_words, int kind);
+/* The header of a tunnel record: mux, lane, kind and sizes. */
+void fill_mddt_wrapper(mFile* mf, struct reg_access_switch_mddt_reg_ext* record, int read_words, int write_words,
+                       int kind);
 /* The m_err_code of a gearbox register status. */
 int translate_inner_status(int status);
 /* The register-command buffer (GB_PRM_CMD_SIZE bytes): 0, or 269 when the

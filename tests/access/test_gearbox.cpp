@@ -19,6 +19,7 @@
 #include "access/gearbox.h"
 #include "access/mfile_internal.h"
 #include "access/qzusb_bridge.h"
+#include "tools_layouts/reg_access_switch_layouts.h"
 
 namespace {
 
@@ -85,9 +86,11 @@ namespace {
 
 // ---------------------------------------------------------------- scripted tunnel
 
+using MddtRecord = reg_access_switch_mddt_reg_ext;
+
 struct TunnelCall {
     int method;
-    std::vector<uint8_t> record;
+    MddtRecord record;
     uint32_t gb_access;
 };
 
@@ -96,47 +99,47 @@ struct Gearbox {
     std::map<uint32_t, uint8_t> cr;
     int result = 0;
     int fail_at_call = -1;   // this call answers 5
-    uint8_t reg_status = 0;  // byte 11 of register answers
+    uint8_t reg_status = 0;  // the status of register answers
     bool scribble = false;   // the entry writes junk into the data area
 } gearbox;
 
-uint32_t get32(const uint8_t* p)
-{
-    return p[0] | p[1] << 8 | p[2] << 16 | (uint32_t)p[3] << 24;
-}
-
 int tunnel(mFile* mf, int method, void* rec)
 {
-    uint8_t* r = static_cast<uint8_t*>(rec);
-    gearbox.calls.push_back({method, std::vector<uint8_t>(r, r + GB_MDDT_RECORD_SIZE), mf->gb_access});
+    MddtRecord* r = static_cast<MddtRecord*>(rec);
+    gearbox.calls.push_back({method, *r, mf->gb_access});
     if ((int)gearbox.calls.size() - 1 == gearbox.fail_at_call) {
         return 5;
     }
-    switch (r[2]) {
+    switch (r->type) {
     case GB_KIND_CR: {
-        uint32_t addr = get32(r + 8);
-        for (int i = 0; i < r[4] * 4; i++) {
-            r[12 + i] = gearbox.cr[addr + i];
+        reg_access_switch_crspace_access_payload_ext& cr = r->payload.crspace_access_payload_ext;
+        uint8_t* data = reinterpret_cast<uint8_t*>(cr.data);
+        for (int i = 0; i < r->read_size * 4; i++) {
+            data[i] = gearbox.cr[cr.address + i];
         }
-        for (int i = 0; i < r[3] * 4; i++) {
-            gearbox.cr[addr + i] = r[12 + i];
+        for (int i = 0; i < r->write_size * 4; i++) {
+            gearbox.cr[cr.address + i] = data[i];
         }
         if (gearbox.scribble) {
-            memset(r + 12, 0xEE, 256);
+            memset(cr.data, 0xEE, sizeof cr.data);
         }
         break;
     }
-    case GB_KIND_PRM:
-        for (int i = 12; i < 12 + r[4] * 4; i++) {
-            r[i] = (uint8_t)~r[i];
+    case GB_KIND_PRM: {
+        reg_access_switch_prm_register_payload_ext& prm = r->payload.prm_register_payload_ext;
+        for (int i = 0; i < r->read_size; i++) {
+            prm.register_data[i] = ~prm.register_data[i];
         }
-        r[11] = gearbox.reg_status;
+        prm.status = gearbox.reg_status;
         break;
-    case GB_KIND_CMD:
-        for (int i = 8; i < 8 + r[4] * 4; i++) {
-            r[i] = (uint8_t)(r[i] + 1);
+    }
+    case GB_KIND_CMD: {
+        uint8_t* data = reinterpret_cast<uint8_t*>(r->payload.command_payload_ext.data);
+        for (int i = 0; i < r->read_size * 4; i++) {
+            data[i] = (uint8_t)(data[i] + 1);
         }
         break;
+    }
     }
     return gearbox.result;
 }
@@ -382,18 +385,19 @@ TEST(GearboxTunnel, WordsTravelAsCrRecords)
     ASSERT_EQ(mread4(h.mf, 0x1000, &v), 4);
     EXPECT_EQ(v, 0xCAFEBABEu);
     ASSERT_EQ(gearbox.calls.size(), 2u);
-    const std::vector<uint8_t>& w = gearbox.calls[0].record;
+    const MddtRecord& w = gearbox.calls[0].record;
     EXPECT_EQ(gearbox.calls[0].method, 2);
-    EXPECT_EQ(w[0], 2) << "mux";
-    EXPECT_EQ(w[1], 1) << "lane";
-    EXPECT_EQ(w[2], GB_KIND_CR);
-    EXPECT_EQ(w[3], 1) << "write words";
-    EXPECT_EQ(w[4], 0) << "read words";
-    EXPECT_EQ(get32(&w[8]), 0x1000u);
-    const std::vector<uint8_t>& r = gearbox.calls[1].record;
+    EXPECT_EQ(w.device_index, 2) << "mux";
+    EXPECT_EQ(w.slot_index, 1) << "lane";
+    EXPECT_EQ(w.type, GB_KIND_CR);
+    EXPECT_EQ(w.write_size, 1) << "write words";
+    EXPECT_EQ(w.read_size, 0) << "read words";
+    EXPECT_EQ(w.payload.crspace_access_payload_ext.address, 0x1000u);
+    EXPECT_EQ(w.payload.crspace_access_payload_ext.data[0], 0xCAFEBABEu);
+    const MddtRecord& r = gearbox.calls[1].record;
     EXPECT_EQ(gearbox.calls[1].method, 1);
-    EXPECT_EQ(r[3], 0);
-    EXPECT_EQ(r[4], 1);
+    EXPECT_EQ(r.write_size, 0);
+    EXPECT_EQ(r.read_size, 1);
     for (const TunnelCall& c : gearbox.calls) {
         EXPECT_EQ(c.gb_access, 0u) << "not tunnelled again while under way";
     }
@@ -426,10 +430,10 @@ TEST(GearboxTunnel, BlocksMoveInChunksOf256)
     const uint32_t addrs[] = {0x2000, 0x2100, 0x2200};
     const int words[] = {64, 64, 22};
     for (int i = 0; i < 3; i++) {
-        EXPECT_EQ(get32(&gearbox.calls[i].record[8]), addrs[i]);
-        EXPECT_EQ(gearbox.calls[i].record[3], words[i]);
-        EXPECT_EQ(get32(&gearbox.calls[3 + i].record[8]), addrs[i]);
-        EXPECT_EQ(gearbox.calls[3 + i].record[4], words[i]);
+        EXPECT_EQ(gearbox.calls[i].record.payload.crspace_access_payload_ext.address, addrs[i]);
+        EXPECT_EQ(gearbox.calls[i].record.write_size, words[i]);
+        EXPECT_EQ(gearbox.calls[3 + i].record.payload.crspace_access_payload_ext.address, addrs[i]);
+        EXPECT_EQ(gearbox.calls[3 + i].record.read_size, words[i]);
     }
 }
 
@@ -496,17 +500,17 @@ TEST(GearboxTunnel, RegisterPayloadRoundTrip)
     EXPECT_EQ(create_mddt_wrapper_for_prm_payload(h.mf, 0x9020, 1, payload, 8, 8, 4, &status), 0);
     EXPECT_EQ(status, ME_REG_ACCESS_NOT_SUPPORTED);
     ASSERT_EQ(gearbox.calls.size(), 1u);
-    const std::vector<uint8_t>& r = gearbox.calls[0].record;
+    const MddtRecord& r = gearbox.calls[0].record;
+    const reg_access_switch_prm_register_payload_ext& prm = r.payload.prm_register_payload_ext;
     EXPECT_EQ(gearbox.calls[0].method, 1);
     EXPECT_EQ(gearbox.calls[0].gb_access, 0u);
-    EXPECT_EQ(r[2], GB_KIND_PRM);
-    EXPECT_EQ(r[3], 1) << "write words";
-    EXPECT_EQ(r[4], 2) << "read words";
-    EXPECT_EQ(r[8] | r[9] << 8, 0x9020);
-    EXPECT_EQ(r[10], 0) << "GET - 1";
-    EXPECT_EQ((std::vector<uint8_t>(r.begin() + 12, r.begin() + 20)),
-              (std::vector<uint8_t>{0x44, 0x33, 0x22, 0x11, 0x88, 0x77, 0x66, 0x55}))
-        << "wire order in the record";
+    EXPECT_EQ(r.type, GB_KIND_PRM);
+    EXPECT_EQ(r.write_size, 1) << "write words";
+    EXPECT_EQ(r.read_size, 2) << "read words";
+    EXPECT_EQ(prm.register_id, 0x9020);
+    EXPECT_EQ(prm.method, 0) << "GET - 1";
+    EXPECT_EQ(prm.register_data[0], 0x11223344u) << "the payload's big-endian words as numbers";
+    EXPECT_EQ(prm.register_data[1], 0x55667788u);
     const uint8_t answer[8] = {0xEE, 0xDD, 0xCC, 0xBB, 0xAA, 0x99, 0x88, 0x77};
     EXPECT_EQ(memcmp(payload, answer, 8), 0) << "the answer in the caller's order";
     EXPECT_EQ(h.mf->gb_access, 3u);
@@ -531,7 +535,9 @@ TEST(GearboxTunnel, RegisterRefusals)
     EXPECT_EQ(none.mf->gb_access, 3u) << "restored when the tunnel is missing too";
 }
 
-TEST(GearboxTunnel, CommandsCarryTheOpcodeAndLeaveTheInputAlone)
+// The MDDT record has no place for a command's opcode; the command travels
+// in its payload alone.
+TEST(GearboxTunnel, CommandsTravelInThePayloadAndLeaveTheInputAlone)
 {
     GearboxHandle h;
     const uint32_t input[2] = {0x01020304, 0x05060708};
@@ -543,11 +549,13 @@ TEST(GearboxTunnel, CommandsCarryTheOpcodeAndLeaveTheInputAlone)
     ASSERT_EQ(gearbox.calls.size(), 1u);
     const TunnelCall& c = gearbox.calls[0];
     EXPECT_TRUE(c.method == 1 || c.method == 2) << "a method the tunnel register accepts";
-    EXPECT_EQ(c.record[2], GB_KIND_CMD);
-    EXPECT_EQ(c.record[6] | c.record[7] << 8, 0x8123);
-    EXPECT_EQ(c.record[3], 2);
-    EXPECT_EQ(c.record[4], 3);
-    EXPECT_EQ(c.record[8], 0x01) << "input in wire order";
+    EXPECT_EQ(c.record.type, GB_KIND_CMD);
+    EXPECT_EQ(c.record.write_size, 2);
+    EXPECT_EQ(c.record.read_size, 3);
+    // The words swapped: packed big-endian, the input's bytes go out in the
+    // order they have in memory.
+    EXPECT_EQ(c.record.payload.command_payload_ext.data[0], 0x04030201u);
+    EXPECT_EQ(c.record.payload.command_payload_ext.data[1], 0x08070605u);
     // The scripted command adds one to every byte of the answer area.
     EXPECT_EQ(output[0], 0x02030405u);
     EXPECT_EQ(output[1], 0x06070809u);

@@ -2,8 +2,9 @@
  * A gearbox behind a switch, end to end: the handle opened by a gearbox name
  * reaches the switch's configuration node (fake driver, simulated switch),
  * and its CR words and blocks travel as MDDT records through the stand-in
- * register-access plug-in's reg_access_mddt, loaded by the real loader, over
- * the switch's own register road (ICMD) to the simulated gearbox.
+ * register-access plug-in's reg_access_mddt, loaded by the real loader, which
+ * packs them with the MDDT layout and sends them over the switch's own
+ * register road (ICMD) to the simulated gearbox.
  */
 #include <errno.h>
 #include <stdlib.h>
@@ -68,9 +69,13 @@ TEST_F(GearboxBehindSwitch, WordsAndBlocksReachTheGearbox)
     std::vector<std::vector<uint8_t>> recs = records();
     ASSERT_GE(recs.size(), 6u);
     const std::vector<uint8_t>& first = recs[recs.size() - 6];
-    EXPECT_EQ(first[0], 1) << "mux";
-    EXPECT_EQ(first[1], 2) << "lane";
-    EXPECT_EQ(first[2], GB_KIND_CR);
+    ASSERT_EQ(first.size(), 272u) << "the MDDT wire image";
+    EXPECT_EQ(kelvra_sim::mddt_mux(first), 1);
+    EXPECT_EQ(kelvra_sim::mddt_lane(first), 2);
+    EXPECT_EQ(kelvra_sim::mddt_kind(first), GB_KIND_CR);
+    EXPECT_EQ(std::vector<uint8_t>(first.begin() + 0x0c, first.begin() + 0x14),
+              (std::vector<uint8_t>{0x00, 0x00, 0x50, 0x00, 0x11, 0x22, 0x33, 0x44}))
+        << "the CR address and the word, big-endian";
     EXPECT_EQ(mf->gb_access, 3u) << "back at rest";
     uint8_t stored = sim_.fn().with_state([](kelvra_sim::State& s) { return s.gearbox_cr[0x6000 + 299]; });
     EXPECT_EQ(stored, 44) << "the last byte of the block (300 mod 256)";
@@ -88,9 +93,11 @@ TEST_F(GearboxBehindSwitch, RegistersAndCommandsTravelThroughTheTunnel)
     EXPECT_EQ(payload[0], 1) << "echoed back in the caller's order";
     std::vector<std::vector<uint8_t>> recs = records();
     ASSERT_FALSE(recs.empty());
-    EXPECT_EQ(recs.back()[2], GB_KIND_PRM);
-    EXPECT_EQ(recs.back()[8] | recs.back()[9] << 8, 0x9020);
-    EXPECT_EQ(recs.back()[12], 4) << "wire order in the record";
+    const std::vector<uint8_t>& prm = recs.back();
+    EXPECT_EQ(kelvra_sim::mddt_kind(prm), GB_KIND_PRM);
+    EXPECT_EQ(prm[0x0e] << 8 | prm[0x0f], 0x9020) << "register id, big-endian";
+    EXPECT_EQ(std::vector<uint8_t>(prm.begin() + 0x10, prm.begin() + 0x14), (std::vector<uint8_t>{1, 2, 3, 4}))
+        << "the register's payload in its own wire order";
 
     uint32_t input[2] = {0x0A0B0C0D, 0x01020304};
     uint32_t output[2] = {0, 0};
@@ -98,8 +105,7 @@ TEST_F(GearboxBehindSwitch, RegistersAndCommandsTravelThroughTheTunnel)
     EXPECT_EQ(output[0], 0x0A0B0C0Du) << "the simulated gearbox echoes the command";
     EXPECT_EQ(input[0], 0x0A0B0C0Du);
     recs = records();
-    EXPECT_EQ(recs.back()[2], GB_KIND_CMD);
-    EXPECT_EQ(recs.back()[6] | recs.back()[7] << 8, 0x8888);
+    EXPECT_EQ(kelvra_sim::mddt_kind(recs.back()), GB_KIND_CMD);
     EXPECT_EQ(mf->gb_access, 3u);
     mclose(mf);
 }

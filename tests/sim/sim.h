@@ -81,7 +81,7 @@ constexpr uint8_t kCmdifOperationNotSupported = 2;
 
 // The switch's tunnel register to a gearbox beside it (install_mddt_gearbox).
 constexpr uint16_t kRegMddt = 0x9160;
-constexpr size_t kMddtRecordSize = 268;
+constexpr size_t kMddtSize = 272;  // its big-endian wire image
 
 // Registers of the DPA.
 constexpr uint16_t kRegNicCapExt = 0xC011;
@@ -436,8 +436,8 @@ struct State {
     // word), as the last SET stored it.
     std::map<uint32_t, std::vector<uint8_t>> nv_config;
 
-    // A gearbox behind the switch: its CR bytes and every tunnel record that
-    // reached it (install_mddt_gearbox).
+    // A gearbox behind the switch: its CR bytes and the MDDT wire image of
+    // every tunnelled request that reached it (install_mddt_gearbox).
     std::map<uint32_t, uint8_t> gearbox_cr;
     std::vector<std::vector<uint8_t>> mddt_records;
 
@@ -461,11 +461,15 @@ struct State {
     bool apply_count_state(uint32_t process_id, uint8_t count_state);
 };
 
-// Puts a gearbox behind the function's MDDT register: CR records (kind 2)
-// read and write State::gearbox_cr, register records (kind 0) are answered
-// with status 0 and their payload unchanged, command records (kind 1) with
-// their data unchanged. Call it under the function's lock (with_state).
+// Puts a gearbox behind the function's MDDT register: CR requests (kind 2)
+// read and write State::gearbox_cr, register requests (kind 0) are answered
+// with status 0 and their payload unchanged, commands (kind 1) with their
+// data unchanged. Call it under the function's lock (with_state).
 void install_mddt_gearbox(State& s);
+// The mux (device), lane (slot) and kind of a recorded MDDT image.
+uint8_t mddt_mux(const std::vector<uint8_t>& image);
+uint8_t mddt_lane(const std::vector<uint8_t>& image);
+uint8_t mddt_kind(const std::vector<uint8_t>& image);
 
 // The host-visible result of one ICMD command run directly (remote front end).
 struct IcmdResult {

@@ -26,6 +26,7 @@
 
 #include "access/access_register.h"
 #include "access/mfile_internal.h"
+#include "tools_layouts/reg_access_switch_layouts.h"
 
 static __attribute__((unused)) unsigned long env_number(const char* name, unsigned long fallback)
 {
@@ -142,19 +143,27 @@ int cdb_maccess_reg(mFile* mf, uint16_t reg_id, int method, void* data, uint32_t
 #endif
 
 #ifdef STANDIN_REG_ACCESS
-/* The MDDT register function: the tunnel record goes to the switch as the
- * payload of register 0x9160 over the handle's own register road (the
- * program that loads this library exports maccess_reg). */
+/* The MDDT register function, as a register function does it: the record
+ * packed into the register's wire image, sent as register 0x9160 over the
+ * handle's own register road, and the answer unpacked into the record (the
+ * program that loads this library exports maccess_reg and the layouts). */
 #define STANDIN_MDDT_ID 0x9160
-#define STANDIN_MDDT_SIZE 268
-int reg_access_mddt(mFile* mf, int method, void* mddt)
+int reg_access_mddt(mFile* mf, int method, struct reg_access_switch_mddt_reg_ext* mddt)
 {
     if (method != ACCESS_METHOD_GET && method != ACCESS_METHOD_SET) {
         return ME_REG_ACCESS_BAD_METHOD;
     }
+    uint32_t size = reg_access_switch_mddt_reg_ext_size();
+    uint8_t* image = (uint8_t*)calloc(size, 1);
+    if (image == NULL) {
+        return ME_MEM_ERROR;
+    }
+    reg_access_switch_mddt_reg_ext_pack(mddt, image);
     int status = 0;
-    return maccess_reg(mf, STANDIN_MDDT_ID, method, mddt, STANDIN_MDDT_SIZE, STANDIN_MDDT_SIZE, STANDIN_MDDT_SIZE,
-                       &status);
+    int rc = maccess_reg(mf, STANDIN_MDDT_ID, method, image, size, size, size, &status);
+    reg_access_switch_mddt_reg_ext_unpack(mddt, image);
+    free(image);
+    return rc;
 }
 
 int reg_access_mgir(mFile* mf, int method, struct reg_access_hca_mgir_ext* mgir)
