@@ -6,6 +6,7 @@
  */
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -221,6 +222,70 @@ TEST(Mtmp, TeeNamesItsValues)
         const std::string text = capture([&](FILE* f) { reg_access_hca_mtmp_ext_dump(&rec, f); });
         EXPECT_NE(text.find(std::string("tee                  : ") + name + "\n"), std::string::npos) << text;
     }
+}
+
+}  // namespace
+
+namespace {
+
+// The family's root union: one storage area printed as every register reads
+// it, packed through the EU partition register.
+TEST(AdapterRoot, PacksThroughThePartitionRegisterAlone)
+{
+    ASSERT_EQ(reg_access_hca_reg_access_hca_Nodes_size(), 768u);
+    std::vector<uint8_t> storage(sizeof(reg_access_hca_reg_access_hca_Nodes));
+    for (size_t i = 0; i < storage.size(); ++i) {
+        storage[i] = static_cast<uint8_t>(i * 37 + 11);
+    }
+    const auto* root = reinterpret_cast<const reg_access_hca_reg_access_hca_Nodes*>(storage.data());
+    Bytes via_root(768, 0xcc), via_member(768, 0xcc);
+    reg_access_hca_reg_access_hca_Nodes_pack(root, via_root.data());
+    reg_access_hca_nic_dpa_eu_partition_reg_ext_pack(&root->nic_dpa_eu_partition_reg_ext, via_member.data());
+    EXPECT_EQ(via_root, via_member);
+}
+
+TEST(AdapterRoot, PrintsFortyEightReadingsAndNoStringDatabaseWords)
+{
+    // An all-ones image makes the string database's pointer and size out of
+    // other members' bytes: printing through the root must not follow them.
+    Bytes ones(768, 0xff);
+    std::vector<uint8_t> storage(sizeof(reg_access_hca_reg_access_hca_Nodes), 0);
+    auto* root = reinterpret_cast<reg_access_hca_reg_access_hca_Nodes*>(storage.data());
+    reg_access_hca_reg_access_hca_Nodes_unpack(root, ones.data());
+    const std::string text = capture([&](FILE* f) { reg_access_hca_reg_access_hca_Nodes_dump(root, f); });
+
+    std::vector<std::string> sections;
+    size_t at = 0;
+    while (at < text.size()) {
+        size_t end = text.find('\n', at);
+        std::string line = text.substr(at, end - at);
+        if (!line.empty() && line[0] != '\t' && line.back() == ':') {
+            sections.push_back(line);
+        }
+        at = end == std::string::npos ? text.size() : end + 1;
+    }
+    ASSERT_EQ(sections.size(), 48u) << text.substr(0, 2000);
+    EXPECT_EQ(sections.front(), "mcqi_veyo_properties_ext:");
+    EXPECT_EQ(sections[5], "mtrc_stdb_reg_ext:");
+    EXPECT_EQ(sections[36], "debug_cap:");
+    EXPECT_EQ(sections.back(), "mqis_reg_ext:");
+    EXPECT_EQ(text.rfind("======== reg_access_hca_reg_access_hca_Nodes ========\n", 0), 0u);
+
+    const size_t stdb = text.find("mtrc_stdb_reg_ext:\n");
+    const size_t next = text.find("pcnr_reg_ext:\n");
+    ASSERT_NE(stdb, std::string::npos);
+    const std::string part = text.substr(stdb, next - stdb);
+    // Its header and fixed fields, whatever bytes the overlay gave them, and
+    // not one data word.
+    EXPECT_EQ(part.rfind("mtrc_stdb_reg_ext:\n"
+                         "\t======== reg_access_hca_mtrc_stdb_reg_ext ========\n"
+                         "\tread_size            : 0x",
+                         0),
+              0u)
+        << part;
+    EXPECT_EQ(std::count(part.begin(), part.end(), '\n'), 5) << part;
+    EXPECT_NE(part.find("\tstart_offset         : 0x"), std::string::npos) << part;
+    EXPECT_EQ(part.find("string_db_data"), std::string::npos) << part;
 }
 
 }  // namespace

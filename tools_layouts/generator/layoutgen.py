@@ -666,6 +666,10 @@ def emit_move(family, layout, field, direction):
     return lines
 
 
+def print_fixed_function(layout):
+    return "%s_print_fixed_part" % layout.name
+
+
 def varray_count(layout, field):
     """Words that pack and print move: LENGTH / DIVISOR, at most NAME_len
     when the caller gave it, none without an array."""
@@ -787,6 +791,9 @@ def emit_source(family, stem, subdir, source_name):
                     out.append("\tcase %s:\n\t\treturn %s;" % (hex(value), cstr(name)))
                 out.append("\tdefault:\n\t\treturn \"unknown\";\n\t}\n}\n")
     for layout in family.order:
+        if any(f.kind == "varray" for f in layout.fields):
+            out.append("static void %s(const %s* ptr_struct, FILE* fd, int indent_level);\n" % (print_fixed_function(layout), record_type(family, layout.name)))
+    for layout in family.order:
         n = layout.name
         t = record_type(family, n)
         uses_i = any(f.count is not None or f.kind == "varray" for f in layout.fields)
@@ -814,27 +821,45 @@ def emit_source(family, stem, subdir, source_name):
                     body.extend(emit_move(family, layout, field, direction))
             out.extend(indent_block(body))
             out.append("}\n")
-        out.append('extern "C" void %s_print(const %s* ptr_struct, FILE* fd, int indent_level)\n{' % (n, t))
-        body = []
-        uses_i_print = any(f.count is not None and f.kind != "text" or f.kind == "varray" for f in layout.fields) and not layout.is_union
-        if uses_i_print:
-            body.append("int i;")
-        if uses_count and not layout.is_union:
-            body.append("uint32_t count;")
+        varray = next((f for f in layout.fields if f.kind == "varray"), None)
+        fixed = [f for f in layout.fields if f.kind != "varray"]
+        if varray is not None:
+            # The fixed part prints on its own too: a union that overlays this
+            # record has no words of its own for the data pointer to reach.
+            out.append("static void %s(const %s* ptr_struct, FILE* fd, int indent_level)\n{" % (print_fixed_function(layout), t))
+            body = []
+            if any(f.count is not None and f.kind != "text" for f in fixed):
+                body.append("int i;")
+        else:
+            out.append('extern "C" void %s_print(const %s* ptr_struct, FILE* fd, int indent_level)\n{' % (n, t))
+            body = []
+            uses_i_print = any(f.count is not None and f.kind != "text" for f in layout.fields) and not layout.is_union
+            if uses_i_print:
+                body.append("int i;")
         body.append("adb2c_add_indentation(fd, indent_level);")
         body.append('fprintf(fd, "======== %s ========\\n");' % n)
         if layout.is_union:
             for member in layout.fields:
                 body.append("adb2c_add_indentation(fd, indent_level);")
                 body.append('fprintf(fd, "%s:\\n");' % member.name)
-                body.append("%s_print(&(ptr_struct->%s), fd, indent_level + 1);" % (member.layout, member.member))
+                target = family.layouts[member.layout]
+                if any(f.kind == "varray" for f in target.fields):
+                    body.append("%s(&(ptr_struct->%s), fd, indent_level + 1);" % (print_fixed_function(target), member.member))
+                else:
+                    body.append("%s_print(&(ptr_struct->%s), fd, indent_level + 1);" % (member.layout, member.member))
         else:
-            if all(f.kind == "unlimited" for f in layout.fields):
+            if all(f.kind == "unlimited" for f in fixed):
                 body.append("(void)ptr_struct;")
-            for field in layout.fields:
+            for field in fixed:
                 body.extend(emit_print_field(family, layout, field))
         out.extend(indent_block(body))
         out.append("}\n")
+        if varray is not None:
+            out.append('extern "C" void %s_print(const %s* ptr_struct, FILE* fd, int indent_level)\n{' % (n, t))
+            body = ["int i;", "uint32_t count;", "%s(ptr_struct, fd, indent_level);" % print_fixed_function(layout)]
+            body.extend(emit_print_field(family, layout, varray))
+            out.extend(indent_block(body))
+            out.append("}\n")
         out.append('extern "C" unsigned int %s_size(void)\n{\n\treturn %d;\n}\n' % (n, layout.size))
         out.append('extern "C" void %s_dump(const %s* ptr_struct, FILE* fd)\n{\n\t%s_print(ptr_struct, fd, 0);\n}\n' % (n, t, n))
     return "\n".join(out)
