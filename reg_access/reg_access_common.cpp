@@ -19,11 +19,14 @@ namespace {
 int access_gpu_register(mFile* mf, uint32_t method, void* record, const RegisterLayout& layout, uint32_t payload,
                         int* status)
 {
-    uint8_t* buff = static_cast<uint8_t*>(calloc(1, layout.wire_size));
+    // A payload sized by the record (a data length) may exceed the fixed
+    // image: the buffer holds whichever is larger.
+    const uint32_t room = payload > layout.wire_size ? payload : layout.wire_size;
+    uint8_t* buff = static_cast<uint8_t*>(calloc(1, room));
     if (buff == nullptr) {
         return ME_MEM_ERROR;
     }
-    const size_t shared = layout.record_size < layout.wire_size ? layout.record_size : layout.wire_size;
+    const size_t shared = layout.record_size < room ? layout.record_size : room;
     memcpy(buff, record, shared);
     int rc = maccess_reg(mf, layout.reg_id, static_cast<int>(method), buff, payload, 0, 0, status);
     memcpy(record, buff, shared);

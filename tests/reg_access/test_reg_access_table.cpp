@@ -34,6 +34,14 @@ struct OneMethodCase {
 };
 
 const OneMethodCase kOneMethod[] = {
+    {"mnvgc", 0x9034, 16, 1,
+     [](mFile* mf, uint32_t m, void* r, int*) { return reg_access_mnvgc(mf, m, static_cast<reg_access_hca_mnvgc_reg_ext*>(r)); }},
+    {"mnvqc", 0x9030, 8, 1,
+     [](mFile* mf, uint32_t m, void* r, int*) { return reg_access_mnvqc(mf, m, static_cast<reg_access_hca_mnvqc_reg_ext*>(r)); }},
+    {"mnvdi", 0x9025, 12, 2,
+     [](mFile* mf, uint32_t m, void* r, int*) { return reg_access_mnvdi(mf, m, static_cast<reg_access_hca_mnvdi_reg_ext*>(r)); }},
+    {"mnvia", 0x9033, 8, 2,
+     [](mFile* mf, uint32_t m, void* r, int*) { return reg_access_mnvia(mf, m, static_cast<reg_access_hca_mnvia_reg_ext*>(r)); }},
     {"mmdio", 0x9017, 12, 2,
      [](mFile* mf, uint32_t m, void* r, int*) { return reg_access_mmdio(mf, m, static_cast<reg_access_hca_mmdio_ext*>(r)); }},
     {"mfai", 0x9029, 16, 2,
@@ -136,6 +144,242 @@ TEST_F(DataRegister, MnvdaOnAGpuHandleSendsThePayloadOnly)
     EXPECT_EQ(stand_in.calls[0].reg_size, 20u);
     EXPECT_EQ(stand_in.calls[0].r_size, 0u);
     EXPECT_EQ(stand_in.calls[0].w_size, 0u);
+}
+
+TEST_F(DataRegister, MfbaSendsTheHeaderAndItsSize)
+{
+    struct Case {
+        uint32_t method;
+        uint16_t size;
+        uint32_t payload, read, write;
+    };
+    const Case cases[] = {
+        {1, 0x40, 76, 76, 12},
+        {2, 0x40, 76, 12, 76},
+        {2, 0, 12, 12, 12},
+        {1, 256, 268, 268, 12},
+    };
+    for (const Case& c : cases) {
+        stand_in.calls.clear();
+        auto rec = zeroed<reg_access_hca_mfba_reg_ext>();
+        rec.size = c.size;
+        EXPECT_EQ(reg_access_mfba(kPlainHandle, c.method, &rec), 0);
+        ASSERT_EQ(stand_in.calls.size(), 1u);
+        EXPECT_EQ(stand_in.calls[0].reg_id, 0x9011);
+        EXPECT_EQ(stand_in.calls[0].reg_size, c.payload) << c.method << "/" << c.size;
+        EXPECT_EQ(stand_in.calls[0].r_size, c.read);
+        EXPECT_EQ(stand_in.calls[0].w_size, c.write);
+    }
+    stand_in.calls.clear();
+    for (uint16_t size : {257, 0x1ff}) {
+        auto rec = zeroed<reg_access_hca_mfba_reg_ext>();
+        rec.size = size;
+        EXPECT_EQ(reg_access_mfba(kPlainHandle, 2, &rec), 2) << size;
+    }
+    auto rec = zeroed<reg_access_hca_mfba_reg_ext>();
+    EXPECT_EQ(reg_access_mfba(kPlainHandle, 3, &rec), 257);
+    EXPECT_TRUE(stand_in.calls.empty());
+}
+
+TEST_F(RegAccess, MjtagSendsWhatItsTransactionsNeed)
+{
+    struct Case {
+        uint8_t size;
+        uint32_t bytes;
+    };
+    const Case cases[] = {{0, 8}, {1, 8}, {4, 8}, {5, 12}, {8, 12}, {9, 16}, {40, 44}};
+    for (const Case& c : cases) {
+        stand_in.calls.clear();
+        auto rec = zeroed<tools_mjtag>();
+        rec.size = c.size;
+        EXPECT_EQ(reg_access_mjtag(kPlainHandle, 2, &rec), 0);
+        ASSERT_EQ(stand_in.calls.size(), 1u);
+        EXPECT_EQ(stand_in.calls[0].reg_id, 0x901F);
+        EXPECT_EQ(stand_in.calls[0].reg_size, c.bytes) << (int)c.size;
+        EXPECT_EQ(stand_in.calls[0].r_size, c.bytes);
+        EXPECT_EQ(stand_in.calls[0].w_size, c.bytes);
+        EXPECT_EQ(stand_in.calls[0].sent[3], c.size);
+    }
+    stand_in.calls.clear();
+    for (uint8_t size : {41, 255}) {
+        auto rec = zeroed<tools_mjtag>();
+        rec.size = size;
+        EXPECT_EQ(reg_access_mjtag(kPlainHandle, 1, &rec), 2) << (int)size;
+    }
+    EXPECT_TRUE(stand_in.calls.empty()) << "a size past the 44-byte image is never sent";
+    auto rec = zeroed<tools_mjtag>();
+    rec.size = 5;
+    EXPECT_EQ(reg_access_mjtag(kGpuHandle, 1, &rec), 0);
+    ASSERT_EQ(stand_in.calls.size(), 1u);
+    EXPECT_EQ(stand_in.calls[0].reg_size, 12u);
+    EXPECT_EQ(stand_in.calls[0].r_size, 0u);
+}
+
+TEST_F(RegAccess, McqsAndMcqiDumpTheAnswerWhenAsked)
+{
+    auto mcqs = zeroed<reg_access_hca_mcqs_reg_ext>();
+    auto mcqi = zeroed<reg_access_hca_mcqi_reg_ext>();
+    stand_in.result = 2;  // even a failed read is dumped
+    setenv("MCQS_DEBUG", "", 1);
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(reg_access_mcqs(kPlainHandle, 1, &mcqs), 2);
+    std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(out.rfind("-I- MCQS: Recieved data --\n======== reg_access_hca_mcqs_reg_ext ========\n", 0), 0u) << out;
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(reg_access_mcqi(kPlainHandle, 1, &mcqi), 2);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "") << "MCQI has its own switch";
+    unsetenv("MCQS_DEBUG");
+    setenv("MCQI_DEBUG", "1", 1);
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(reg_access_mcqi(kPlainHandle, 3, &mcqi), 257);
+    out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(out.rfind("-I- MCQI: Recieved data --\n======== reg_access_hca_mcqi_reg_ext ========\n", 0), 0u) << out;
+    unsetenv("MCQI_DEBUG");
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(reg_access_mcqs(kPlainHandle, 1, &mcqs), 2);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+}
+
+class StringDatabase : public RegAccess {};
+
+TEST_F(StringDatabase, ReadsItsDataWordsIntoTheCallersArray)
+{
+    uint32_t words[4] = {0xaaaaaaaa, 0xaaaaaaaa, 0xaaaaaaaa, 0xaaaaaaaa};
+    auto rec = zeroed<reg_access_hca_mtrc_stdb_reg_ext>();
+    rec.read_size = 16;
+    rec.string_db_index = 3;
+    rec.start_offset = 0x2c0;
+    rec.string_db_data = words;
+    stand_in.answer = [](uint8_t* payload, uint32_t size) {
+        for (uint32_t i = 8; i < size; ++i) {
+            payload[i] = static_cast<uint8_t>(i);
+        }
+    };
+    EXPECT_EQ(reg_access_mtrc_stdb(kPlainHandle, 1, &rec, 16), 0);
+    ASSERT_EQ(stand_in.calls.size(), 1u);
+    EXPECT_EQ(stand_in.calls[0].reg_id, 0x9042);
+    EXPECT_EQ(stand_in.calls[0].reg_size, 24u);
+    EXPECT_EQ(stand_in.calls[0].r_size, 24u);
+    EXPECT_EQ(stand_in.calls[0].w_size, 24u);
+    EXPECT_EQ(Bytes(stand_in.calls[0].sent.begin(), stand_in.calls[0].sent.begin() + 8),
+              Bytes({0x30, 0x00, 0x00, 0x10, 0x00, 0x00, 0x02, 0xc0}));
+    EXPECT_EQ(words[0], 0x08090a0bu);
+    EXPECT_EQ(words[3], 0x14151617u);
+    EXPECT_EQ(rec.string_db_data, words);
+    EXPECT_EQ(rec.string_db_data_len, 4u);
+}
+
+TEST_F(StringDatabase, RefusesAReadSizeBeyondItsData)
+{
+    uint32_t words[2] = {7, 7};
+    auto rec = zeroed<reg_access_hca_mtrc_stdb_reg_ext>();
+    rec.read_size = 12;
+    rec.string_db_data = words;
+    EXPECT_EQ(reg_access_mtrc_stdb(kPlainHandle, 1, &rec, 8), 2);
+    EXPECT_TRUE(stand_in.calls.empty());
+    EXPECT_EQ(rec.read_size, 12u);
+    EXPECT_EQ(reg_access_mtrc_stdb(kPlainHandle, 0, &rec, 8), 257);
+}
+
+TEST_F(StringDatabase, AnAnswerAnnouncingMoreIsCutToTheData)
+{
+    uint32_t words[3] = {0, 0, 0xdddddddd};
+    auto rec = zeroed<reg_access_hca_mtrc_stdb_reg_ext>();
+    rec.read_size = 8;
+    rec.string_db_data = words;
+    // The device claims 1 KiB of data in an image of 16 bytes.
+    stand_in.answer = [](uint8_t* payload, uint32_t size) {
+        payload[1] = 0x00;
+        payload[2] = 0x04;
+        payload[3] = 0x00;
+        for (uint32_t i = 8; i < size; ++i) {
+            payload[i] = 0x11;
+        }
+    };
+    EXPECT_EQ(reg_access_mtrc_stdb(kPlainHandle, 1, &rec, 8), 0);
+    EXPECT_EQ(words[0], 0x11111111u);
+    EXPECT_EQ(words[1], 0x11111111u);
+    EXPECT_EQ(words[2], 0xddddddddu) << "nothing written past the two words the data holds";
+    EXPECT_LE(rec.read_size, 8u);
+}
+
+TEST_F(StringDatabase, AFailedReadLeavesTheRecordAsItWas)
+{
+    uint32_t words[2] = {5, 6};
+    auto rec = zeroed<reg_access_hca_mtrc_stdb_reg_ext>();
+    rec.read_size = 8;
+    rec.string_db_index = 2;
+    rec.string_db_data = words;
+    const auto before = rec;
+    stand_in.answer = [](uint8_t* payload, uint32_t size) { std::memset(payload, 0x77, size); };
+    stand_in.result = 0x103;
+    EXPECT_EQ(reg_access_mtrc_stdb(kPlainHandle, 1, &rec, 8), 0x103);
+    EXPECT_EQ(std::memcmp(&rec, &before, sizeof rec), 0);
+    EXPECT_EQ(words[0], 5u);
+    EXPECT_EQ(words[1], 6u);
+}
+
+TEST_F(StringDatabase, TheWrapperReadsInPiecesOf704)
+{
+    struct Piece {
+        uint32_t offset, size;
+    };
+    stand_in.answer = [](uint8_t* payload, uint32_t size) {
+        // Each data word answers its own offset in the database.
+        uint32_t start = (uint32_t)payload[4] << 24 | (uint32_t)payload[5] << 16 | (uint32_t)payload[6] << 8 | payload[7];
+        for (uint32_t i = 8; i + 4 <= size; i += 4) {
+            uint32_t v = start + (i - 8);
+            payload[i] = (uint8_t)(v >> 24);
+            payload[i + 1] = (uint8_t)(v >> 16);
+            payload[i + 2] = (uint8_t)(v >> 8);
+            payload[i + 3] = (uint8_t)v;
+        }
+    };
+    std::vector<uint8_t> out(1472 + 16, 0xee);
+    EXPECT_EQ(reg_access_mtrc_stdb_wrapper(kPlainHandle, 1472, 0x15, out.data()), 0);
+    std::vector<Piece> pieces;
+    for (const RegCall& c : stand_in.calls) {
+        uint32_t offset = (uint32_t)c.sent[4] << 24 | (uint32_t)c.sent[5] << 16 | (uint32_t)c.sent[6] << 8 | c.sent[7];
+        pieces.push_back({offset, c.reg_size - 8});
+        EXPECT_EQ(c.method, 1);
+        EXPECT_EQ(c.sent[0] >> 4, 5) << "the index keeps its low four bits";
+    }
+    ASSERT_EQ(pieces.size(), 3u);
+    EXPECT_EQ(pieces[0].offset, 0u);
+    EXPECT_EQ(pieces[0].size, 704u);
+    EXPECT_EQ(pieces[1].offset, 704u);
+    EXPECT_EQ(pieces[1].size, 704u);
+    EXPECT_EQ(pieces[2].offset, 1408u);
+    EXPECT_EQ(pieces[2].size, 64u);
+    uint32_t word = 0;
+    std::memcpy(&word, out.data() + 1468, 4);
+    EXPECT_EQ(word, 1468u) << "each word in host order";
+    EXPECT_EQ(Bytes(out.begin() + 1472, out.end()), Bytes(16, 0xee));
+
+    stand_in.calls.clear();
+    EXPECT_EQ(reg_access_mtrc_stdb_wrapper(kPlainHandle, 1408, 0, out.data()), 0);
+    EXPECT_EQ(stand_in.calls.size(), 2u);
+    stand_in.calls.clear();
+    EXPECT_EQ(reg_access_mtrc_stdb_wrapper(kPlainHandle, 100, 0, out.data()), 2);
+    EXPECT_EQ(reg_access_mtrc_stdb_wrapper(kPlainHandle, 0, 0, out.data()), 0);
+    EXPECT_TRUE(stand_in.calls.empty());
+}
+
+TEST_F(StringDatabase, TheWrapperStopsAtTheFirstFailedPiece)
+{
+    std::vector<uint8_t> out(1472, 0xee);
+    int calls = 0;
+    stand_in.answer = [&calls](uint8_t* payload, uint32_t size) {
+        ++calls;
+        std::memset(payload + 8, 0x22, size - 8);
+        if (calls == 2) {
+            g_stand_in->result = 0x104;
+        }
+    };
+    EXPECT_EQ(reg_access_mtrc_stdb_wrapper(kPlainHandle, 1472, 1, out.data()), 0x104);
+    EXPECT_EQ(stand_in.calls.size(), 2u);
+    EXPECT_EQ(out[0], 0x22) << "the piece before stays";
+    EXPECT_EQ(out[704], 0xee);
 }
 
 TEST_F(RegAccess, MgirNullHandleIsUnsupported)
