@@ -162,6 +162,21 @@ TEST_P(UserLevelRegisters, GeneralInformationAndNvConfiguration)
     EXPECT_EQ(nv.data[7], 0xa7);
     EXPECT_EQ(nv.data[8], 0);
 
+    // The firmware's components, as an update tool walks them.
+    reg_access_hca_mcqs_reg_ext mcqs;
+    memset(&mcqs, 0, sizeof mcqs);
+    ASSERT_EQ(reg_access_mcqs(mf, ACCESS_METHOD_GET, &mcqs), ME_OK);
+    EXPECT_EQ(mcqs.identifier, 1);  // the boot image
+    EXPECT_EQ(mcqs.component_status, 2);
+    EXPECT_EQ(mcqs.last_index_flag, 0);
+    memset(&mcqs, 0, sizeof mcqs);
+    mcqs.component_index = 1;
+    ASSERT_EQ(reg_access_mcqs(mf, ACCESS_METHOD_GET, &mcqs), ME_OK);
+    EXPECT_EQ(mcqs.identifier, 5);
+    EXPECT_EQ(mcqs.last_index_flag, 1);
+    mcqs.component_index = 2;
+    EXPECT_EQ(reg_access_mcqs(mf, ACCESS_METHOD_GET, &mcqs), ME_REG_ACCESS_BAD_PARAMETER);
+
     // A length past the register's data area never reaches the device.
     const size_t before = fn_state([](State& s) { return s.stats.register_log.size(); });
     nv.nv_hdr.length = 300;

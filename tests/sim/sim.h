@@ -90,6 +90,8 @@ constexpr size_t kNicCapExtSize = 128;
 // General information (MGIR) and NV configuration data (MNVDA).
 constexpr uint16_t kRegMgir = 0x9020;
 constexpr size_t kMgirSize = 160;
+constexpr uint16_t kRegMcqs = 0x9060;
+constexpr size_t kMcqsSize = 16;
 constexpr uint16_t kRegMnvda = 0x9024;
 constexpr size_t kMnvdaHeaderSize = 12;
 constexpr size_t kMnvdaMaxData = 256;

@@ -70,6 +70,24 @@ uint8_t mgir(State& s, uint8_t method, std::vector<uint8_t>& p)
     return kRegOk;
 }
 
+// MCQS: the adapter's components are the boot image (index 0, in use) and
+// its NV configuration (index 1, present, the last); other indices are bad.
+uint8_t mcqs(State&, uint8_t method, std::vector<uint8_t>& p)
+{
+    if (method != kMethodGet) {
+        return kRegMethodNotSupported;
+    }
+    uint32_t index = get_bits(p.data(), 16, 16);
+    if (index > 1) {
+        return kRegBadParameter;
+    }
+    memset(p.data(), 0, kMcqsSize);
+    put_be32(p.data() + 0x00, (index == 1 ? 1u << 31 : 0) | index);
+    put_be32(p.data() + 0x04, index == 0 ? 1 : 5);           // BOOT_IMG, QRVN_NVCONFIG
+    put_be32(p.data() + 0x08, (index == 0 ? 2u : 1u) << 4);  // IN_USE / PRESENT, IDLE
+    return kRegOk;
+}
+
 // MNVDA: a SET stores the header's length bytes of data for the header's
 // type word; a GET answers the stored data and its length.
 uint8_t mnvda(State& s, uint8_t method, std::vector<uint8_t>& p)
@@ -103,6 +121,7 @@ void install_default_registers(State& s)
     s.registers[kRegNicCapExt] = RegisterEntry{kNicCapExtSize, nic_cap_ext};
     s.registers[kRegNicDpaPerfCtrl] = RegisterEntry{kNicDpaPerfCtrlSize, nic_dpa_perf_ctrl};
     s.registers[kRegMgir] = RegisterEntry{kMgirSize, mgir};
+    s.registers[kRegMcqs] = RegisterEntry{kMcqsSize, mcqs};
     s.registers[kRegMnvda] = RegisterEntry{kMnvdaHeaderSize, mnvda};
 }
 
