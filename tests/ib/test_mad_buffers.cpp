@@ -6,8 +6,10 @@
 
 #include <vector>
 
+#include "tov_core/device/ib/ConfigSpaceAccessMad.h"
 #include "tov_core/device/ib/MadBuffer.h"
 
+using tov_core::ConfigSpaceAccessBuffer;
 using tov_core::GmpMadBuffer;
 using tov_core::SmpMadBuffer;
 
@@ -149,6 +151,62 @@ TEST(GmpMadBuffer, DataBlockInSnapshotAndOutAtItsPlace)
     buffer.WriteDataBlock(partial.data(), 0, 8);
     EXPECT_EQ(partial[1], 0x1001u);
     EXPECT_EQ(partial[2], 0x77u);
+}
+
+uint32_t BigEndianAt(tov_core::MadBuffer& buffer, size_t offset)
+{
+    const uint8_t* b = Bytes(buffer) + offset;
+    return static_cast<uint32_t>(b[0]) << 24 | b[1] << 16 | b[2] << 8 | b[3];
+}
+
+TEST(ConfigSpaceAccessBuffer, RecordsHoldAddressDataAndMaskAndStopAtTheEnd)
+{
+    ConfigSpaceAccessBuffer buffer;
+    buffer.SetKey(0x0807060504030201ULL);
+    buffer.SetIterationStep(3);
+    buffer.SetRecordDataOffset(4);
+    buffer.SetRecordBitMask(0xFFFFFFFF);
+    // 20 records do not fit the 232 bytes: of the 19th only the address and
+    // data words fit, of the 20th nothing.
+    std::vector<uint32_t> data(20);
+    for (uint32_t k = 0; k < 20; k++) {
+        data[k] = 0xD0000000u + k;
+    }
+    buffer.SetRecordAddress(0xFFFFF8, 20);
+    buffer.SetBufferData(data.data(), 20);
+    EXPECT_EQ(Bytes(buffer)[0], 1) << "key in host memory order";
+    EXPECT_EQ(BigEndianAt(buffer, 8), 0xFFFFF8u);
+    EXPECT_EQ(BigEndianAt(buffer, 12), 0xD0000000u);
+    EXPECT_EQ(BigEndianAt(buffer, 16), 0xFFFFFFFFu);
+    EXPECT_EQ(BigEndianAt(buffer, 8 + 12 * 17), 0xFFFFF8u + 4 * 17);
+    EXPECT_EQ(BigEndianAt(buffer, 8 + 12 * 17 + 4), 0xD0000011u);
+    EXPECT_EQ(BigEndianAt(buffer, 224), 0xFFFFF8u + 4 * 18);
+    EXPECT_EQ(BigEndianAt(buffer, 228), 0xD0000012u);
+
+    std::vector<uint32_t> back(20, 0x77);
+    buffer.GetBufferData(back.data(), 20);
+    EXPECT_EQ(back[17], 0xD0000011u);
+    EXPECT_EQ(back[18], 0xD0000012u);
+    EXPECT_EQ(back[19], 0x77u) << "nothing read from beyond the payload";
+}
+
+TEST(ConfigSpaceAccessBuffer, DataWordsFollowTheKeyWithoutMasks)
+{
+    ConfigSpaceAccessBuffer buffer;
+    std::vector<uint32_t> data(60);
+    for (uint32_t i = 0; i < 60; i++) {
+        data[i] = 0x100u + i;
+    }
+    buffer.SetRecordBitMask(0xFFFFFFFF);
+    buffer.SetBufferData(data.data(), 60);
+    EXPECT_EQ(BigEndianAt(buffer, 0), 0u);
+    EXPECT_EQ(BigEndianAt(buffer, 8), 0x100u);
+    EXPECT_EQ(BigEndianAt(buffer, 12), 0x101u) << "no mask between data words";
+    EXPECT_EQ(BigEndianAt(buffer, 228), 0x100u + 55);
+    std::vector<uint32_t> back(60, 0x77);
+    buffer.GetBufferData(back.data(), 60);
+    EXPECT_EQ(back[55], 0x100u + 55);
+    EXPECT_EQ(back[56], 0x77u);
 }
 
 }  // namespace

@@ -174,6 +174,9 @@ EXPORT uint8_t* ib_vendor_call_via(void* data, ib_portid_t* portid, ib_vendor_ca
     ibmad_world_note("ib_vendor_call_via class 0x%x method %u attr 0x%x mod %u%s", call ? call->mgmt_class : 0,
                      call ? call->method : 0, call ? call->attrid : 0, call ? call->mod : 0,
                      srcport == &the_port ? "" : " (unknown port)");
+    if (call) {
+        ibmad_world_get()->call = *call;
+    }
     unsigned size = call && mad_is_vendor_range2((int)call->mgmt_class) ? IB_VENDOR_RANGE2_DATA_SIZE
                                                                         : IB_VENDOR_RANGE1_DATA_SIZE;
     return answer(data, size, portid);

@@ -38,6 +38,7 @@ typedef struct ibmad_world {
     uint8_t sent[IBMAD_WORLD_MAD]; /* its data on entry */
     uint32_t sent_length;
     ib_rpc_v1_t rpc;          /* the record of mad_rpc / mad_rpc_rmpp */
+    ib_vendor_call_t call;    /* the request of ib_vendor_call_via */
     const void* payload;      /* mad_rpc's payload and receive pointers */
     const void* receive;
     const void* rmpp_header;

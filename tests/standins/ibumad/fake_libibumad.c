@@ -146,6 +146,10 @@ EXPORT int umad_send(int portid, int agentid, void* umad, int length, int timeou
         size_t room = MAD_SIZE - w->reply_offset;
         memcpy(pending + w->reply_offset, w->reply_data, w->reply_length < room ? w->reply_length : room);
     }
+    if (w->responder && !w->responder(mad, pending)) {
+        pending_agent = -1;
+        return 0;
+    }
     pending_agent = agentid;
     return 0;
 }

@@ -23,6 +23,11 @@ typedef struct umad_world {
     uint8_t reply_data[UMAD_WORLD_MAD]; /* written into the answer ... */
     uint32_t reply_offset;           /* ... from this MAD byte on ... */
     uint32_t reply_length;           /* ... for this many bytes (0: none) */
+    /* When set, the fabric answers through it instead: `reply` holds the
+     * request turned into its response (GetResp, the scripted status and
+     * data) and may be rewritten; a zero result leaves the request
+     * unanswered. */
+    int (*responder)(const uint8_t* request, uint8_t* reply);
 
     /* what went out, in order (the last UMAD_WORLD_SENT are kept) */
     uint8_t sent[UMAD_WORLD_SENT][UMAD_WORLD_MAD];

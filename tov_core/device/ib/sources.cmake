@@ -1,4 +1,9 @@
 target_sources(tov_core PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/MadBuffer.cpp
   ${CMAKE_CURRENT_LIST_DIR}/BaseKey.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/LibIBMadWrapper.cpp)
+  ${CMAKE_CURRENT_LIST_DIR}/LibIBMadWrapper.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/SmpMad.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/GmpMad.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/ClassAMad.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/SmpMadInterface.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/ConfigSpaceAccessMad.cpp)
