@@ -141,6 +141,13 @@ int release_handle(mFile* mf, bool closing)
             rc = close(mf->fd);
             mf->fd = -1;
         }
+    } else if (is_usb_type(mf->access_type) && mf->fd > 2) {
+        // An adapter object keeps its own descriptor; this one was opened
+        // by the road itself when no adapter object could be made, and
+        // nothing else would ever close it. Closing an adapter handle still
+        // answers 0.
+        close(mf->fd);
+        mf->fd = -1;
     }
     if (mf->lock_fd > 0) {
         close(mf->lock_fd);

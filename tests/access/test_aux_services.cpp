@@ -1,6 +1,6 @@
 /*
- * The auxiliary services: USB adapter controls (against scripted adapter
- * bridges defined here), the I2C bus scan (against the simulated adapter's
+ * The auxiliary services: USB adapter controls (against a scripted adapter
+ * object behind the real bridge), the I2C bus scan (against the simulated adapter's
  * gateway and targets behind the fake driver), VPD words (the fake driver's
  * VPD), and the fixed answers of the register MAD and the HCA reset.
  */
@@ -8,6 +8,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,7 @@
 #include "access/mfile_internal.h"
 #include "access/pyx_driver.h"
 #include "access/qzusb_bridge.h"
+#include "tests/access/scripted_adapter.h"
 #include "tests/access/sim_driver.h"
 
 namespace {
@@ -26,64 +28,76 @@ struct Adapter {
     int calls = 0;
     uint32_t frequency_set = 0;
     int frequency = 0x1A3;
-    int result = 0;
+    bool fail = false;
     std::vector<uint8_t> answering;
 } adapter;
 
-}  // namespace
+// The adapter object a handle holds, driven through the real bridge.
+std::unique_ptr<access_test::ScriptedAdapter> MakeAdapter()
+{
+    std::unique_ptr<access_test::ScriptedAdapter> a = access_test::ScriptedAdapter::Make();
+    a->set_frequency = [](uint32_t frequency) {
+        adapter.calls++;
+        if (adapter.fail) {
+            access_test::ScriptedAdapter::Fail();
+        }
+        adapter.frequency_set = frequency;
+        return 0;
+    };
+    a->get_frequency = [] {
+        adapter.calls++;
+        if (adapter.fail) {
+            access_test::ScriptedAdapter::Fail();
+        }
+        return adapter.frequency;
+    };
+    a->scan = [](uint8_t* found) {
+        adapter.calls++;
+        if (adapter.fail) {
+            access_test::ScriptedAdapter::Fail();
+        }
+        for (uint8_t n : adapter.answering) {
+            found[n] = 1;
+        }
+        return 0;
+    };
+    a->version = [](uint32_t& major, uint32_t& minor) {
+        adapter.calls++;
+        if (adapter.fail) {
+            access_test::ScriptedAdapter::Fail();
+        }
+        major = 3;
+        minor = 14;
+        return 0;
+    };
+    a->serial = [](uint32_t& serial) {
+        adapter.calls++;
+        if (adapter.fail) {
+            access_test::ScriptedAdapter::Fail();
+        }
+        serial = 0xC0FFEE;
+    };
+    return a;
+}
 
-extern "C" {
-int qzusb_access_set_frequency(uint32_t frequency, USBDevice*)
-{
-    adapter.calls++;
-    adapter.frequency_set = frequency;
-    return adapter.result;
-}
-int qzusb_access_get_frequency(int* frequency, USBDevice*)
-{
-    adapter.calls++;
-    *frequency = adapter.frequency;
-    return adapter.result;
-}
-int qzusb_detect(uint8_t* found, USBDevice*)
-{
-    adapter.calls++;
-    for (uint8_t a : adapter.answering) {
-        found[a] = 1;
-    }
-    return adapter.result;
-}
-int qzusb_get_version(uint32_t* major, uint32_t* minor, USBDevice*)
-{
-    adapter.calls++;
-    *major = 3;
-    *minor = 14;
-    return adapter.result;
-}
-int qzusb_get_serial_number(uint32_t* serial, USBDevice*)
-{
-    adapter.calls++;
-    *serial = 0xC0FFEE;
-    return adapter.result;
-}
-}
+}  // namespace
 
 namespace {
 
 using access_test::SimDriverHost;
 
-// A handle of a given type holding a (never dereferenced) adapter object.
+// A handle of a given type holding a scripted adapter object.
 struct BareHandle {
-    explicit BareHandle(uint32_t type)
+    explicit BareHandle(uint32_t type) : device(MakeAdapter())
     {
         mf = static_cast<mFile*>(calloc(1, sizeof(mFile)));
         mf->access_type = type;
-        mf->device = reinterpret_cast<mfile_device_ptr>(&token);
+        mf->device = device.get();
         adapter = Adapter{};
     }
     ~BareHandle() { free(mf); }
+    std::unique_ptr<access_test::ScriptedAdapter> device;
     mFile* mf;
-    int token = 0;
 };
 
 TEST(UsbControls, PciHandlesAreRefusedWithoutTouchingTheAdapter)
@@ -126,7 +140,7 @@ TEST(UsbControls, AdapterAnswersPassThrough)
 TEST(UsbControls, AdapterFailures)
 {
     BareHandle h(ACCESS_QZUSB);
-    adapter.result = 1;
+    adapter.fail = true;
     errno = 0;
     EXPECT_EQ(set_i2c_freq(h.mf, 2), -1);
     EXPECT_EQ(errno, EIO);
@@ -134,10 +148,13 @@ TEST(UsbControls, AdapterFailures)
     errno = 0;
     EXPECT_EQ(get_i2c_freq(h.mf, &f), -1);
     EXPECT_EQ(errno, EIO);
-    EXPECT_EQ(f, 0xA3) << "the value is stored even after a failure";
+    EXPECT_EQ(f, 0) << "the failed adapter handed back no code";
     uint32_t a = 0, b = 0;
     EXPECT_EQ(get_qzusb_version(h.mf, &a, &b), -1);
     EXPECT_EQ(get_qzusb_serial_number(h.mf, &a), -1);
+    uint8_t map[128];
+    EXPECT_NE(mi2c_detect(h.mf, map), 0);
+    EXPECT_EQ(adapter.calls, 5);
 }
 
 // ---------------------------------------------------------------- I2C scan

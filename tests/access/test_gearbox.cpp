@@ -1,6 +1,6 @@
 /*
  * Gearbox names and fields, the software mux of a gearbox on a USB adapter
- * (against a scripted adapter bus defined here), and the MDDT tunnel (against
+ * (against a scripted adapter bus behind the real bridge), and the MDDT tunnel (against
  * a scripted tunnel entry standing in for the register-access plug-in's MDDT
  * register function, placed in the handle's plug-in context).
  */
@@ -9,6 +9,7 @@
 #include <string.h>
 
 #include <map>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -19,6 +20,7 @@
 #include "access/gearbox.h"
 #include "access/mfile_internal.h"
 #include "access/qzusb_bridge.h"
+#include "tests/access/scripted_adapter.h"
 #include "tools_layouts/reg_access_switch_layouts.h"
 
 namespace {
@@ -47,40 +49,38 @@ uint32_t bus_register(uint32_t address_word)
 
 }  // namespace
 
-extern "C" {
-int qzusb_read(uint32_t address, uint32_t length, uint32_t* data, USBDevice*)
+namespace {
+
+// The adapter object behind the real bridge, serving the scripted bus.
+std::unique_ptr<access_test::ScriptedAdapter> BusAdapter()
 {
-    uint32_t reg = bus_register(address);
-    bus.reads.push_back({bus.secondary, reg});
-    if (bus.fail_reads) {
-        return 1;
-    }
-    std::vector<uint8_t>& v = bus.regs[{bus.secondary, reg}];
-    v.resize(length > v.size() ? length : v.size());
-    memcpy(data, v.data(), length);
-    return 0;
+    std::unique_ptr<access_test::ScriptedAdapter> adapter = access_test::ScriptedAdapter::Make();
+    adapter->read = [](uint32_t address, uint32_t length, uint32_t* data) {
+        uint32_t reg = bus_register(address);
+        bus.reads.push_back({bus.secondary, reg});
+        if (bus.fail_reads) {
+            access_test::ScriptedAdapter::Fail();
+        }
+        std::vector<uint8_t>& v = bus.regs[{bus.secondary, reg}];
+        v.resize(length > v.size() ? length : v.size());
+        memcpy(data, v.data(), length);
+    };
+    adapter->write = [](uint32_t address, uint32_t length, uint32_t* data) {
+        uint32_t reg = bus_register(address);
+        const uint8_t* p = reinterpret_cast<const uint8_t*>(data);
+        std::vector<uint8_t> v(p, p + length);
+        if (bus.fail_writes) {
+            access_test::ScriptedAdapter::Fail();
+        }
+        bus.writes.emplace_back(bus.secondary, reg, v);
+        bus.regs[{bus.secondary, reg}] = v;
+    };
+    adapter->width = [](uint32_t width) { bus.width = width; };
+    adapter->slave = [](uint32_t address) { bus.secondary = static_cast<uint8_t>(address); };
+    return adapter;
 }
-int qzusb_write(uint32_t address, uint32_t length, uint32_t* data, USBDevice*)
-{
-    uint32_t reg = bus_register(address);
-    const uint8_t* p = reinterpret_cast<const uint8_t*>(data);
-    std::vector<uint8_t> v(p, p + length);
-    if (bus.fail_writes) {
-        return 1;
-    }
-    bus.writes.emplace_back(bus.secondary, reg, v);
-    bus.regs[{bus.secondary, reg}] = v;
-    return 0;
-}
-void qzusb_set_i2c_address_width(uint32_t width, USBDevice*)
-{
-    bus.width = width;
-}
-void qzusb_update_slave_address(uint8_t address, USBDevice*)
-{
-    bus.secondary = address;
-}
-}
+
+}  // namespace
 
 namespace {
 
@@ -315,12 +315,12 @@ struct MuxHandle {
         snprintf(name, sizeof name, "%s", gbox_name);
         mopen_gearbox(name, mf);
         mf->access_type = ACCESS_QZUSB;  // what the open road makes of the adapter
-        mf->device = reinterpret_cast<mfile_device_ptr>(&token);
+        mf->device = adapter.get();
         bus = Bus{};
     }
     ~MuxHandle() { free(mf); }
+    std::unique_ptr<access_test::ScriptedAdapter> adapter = BusAdapter();
     mFile* mf;
-    int token = 0;
 };
 
 TEST(SoftwareMux, AlreadyPointingIsNotWritten)

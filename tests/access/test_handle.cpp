@@ -3,6 +3,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 
+#include <memory>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -12,6 +13,7 @@
 #include "access/mfile_internal.h"
 #include "access/qzusb_bridge.h"
 #include "access/tlv.h"
+#include "tests/access/scripted_adapter.h"
 #include "tests/access/device_tree.h"
 #include "access/user_level.h"
 
@@ -28,19 +30,22 @@ size_t c_offsetof_operation_tlv_class(void);
 size_t c_sizeof_string_tlv(void);
 }
 
-// Stand-in for the adapter bridge: records what the core forwards.
+// A scripted adapter behind the real bridge records what the core forwards.
 namespace {
 struct SecondaryCall {
-    uint8_t address;
-    USBDevice* device;
+    uint32_t address;
+    const USBDevice* device;
 };
 std::vector<SecondaryCall> secondary_calls;
-}  // namespace
 
-extern "C" void qzusb_update_slave_address(uint8_t address, USBDevice* device)
+std::unique_ptr<access_test::ScriptedAdapter> RecordingAdapter()
 {
-    secondary_calls.push_back({address, device});
+    std::unique_ptr<access_test::ScriptedAdapter> adapter = access_test::ScriptedAdapter::Make();
+    const USBDevice* self = adapter.get();
+    adapter->slave = [self](uint32_t address) { secondary_calls.push_back({address, self}); };
+    return adapter;
 }
+}  // namespace
 
 namespace {
 
@@ -243,7 +248,8 @@ TEST(Accessors, I2cSecondaryReturnsThePreviousAddress)
     Handle h;
     h.mf->access_type = ACCESS_PCI_CR;
     h.mf->i2c_secondary = 0x5A;
-    h.mf->device = reinterpret_cast<tov_core::Device*>(0x1000);
+    std::unique_ptr<access_test::ScriptedAdapter> adapter = RecordingAdapter();
+    h.mf->device = adapter.get();
     EXPECT_EQ(mset_i2c_secondary(h.mf, 0x47), 0x5A);
     EXPECT_EQ(mget_i2c_secondary(h.mf, &out), 0);
     EXPECT_EQ(out, 0x47);
@@ -260,11 +266,12 @@ TEST(Accessors, I2cSecondaryReachesTheAdapter)
         EXPECT_EQ(mset_i2c_secondary(h.mf, 0x47), 0x48);  // no adapter object yet: stored only
         EXPECT_TRUE(secondary_calls.empty());
 
-        h.mf->device = reinterpret_cast<tov_core::Device*>(0x2000);
+        std::unique_ptr<access_test::ScriptedAdapter> adapter = RecordingAdapter();
+        h.mf->device = adapter.get();
         EXPECT_EQ(mset_i2c_secondary(h.mf, 0x50), 0x47);
         ASSERT_EQ(secondary_calls.size(), 1u);
-        EXPECT_EQ(secondary_calls[0].address, 0x50);
-        EXPECT_EQ(reinterpret_cast<uintptr_t>(secondary_calls[0].device), 0x2000u);
+        EXPECT_EQ(secondary_calls[0].address, 0x50u);
+        EXPECT_EQ(secondary_calls[0].device, adapter.get());
     }
 }
 

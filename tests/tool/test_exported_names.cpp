@@ -12,6 +12,7 @@
 
 #include "tests/common/testkit.h"
 #include "tov_core/device/quorvane_os/BaseQuorvaneOS.h"
+#include "tov_core/device/usb_devices/qzusb/BaseQZUSB.h"
 #include "tov_core/tov_core_utils/bit_operations/BitOperations.h"
 
 namespace {
@@ -48,6 +49,17 @@ TEST(ExportedNames, FrameworkUtilitiesLiveInTheGlobalNamespace)
         "_ZN8tov_core13BitOperations15PopFromBuffer64EPhj",
         "get_bar_offset",
         "check_qzusb_block_access",
+        // The USB adapter bridge, with C linkage.
+        "qzusb_read",
+        "qzusb_write",
+        "qzusb_set_i2c_address_width",
+        "qzusb_update_slave_address",
+        "qzusb_access_set_frequency",
+        "qzusb_access_get_frequency",
+        "qzusb_detect",
+        "qzusb_get_version",
+        "qzusb_get_serial_number",
+        "_ZN9BaseQZUSB15SendTransactionER23sQZUSBHeaderTransaction",
     };
     for (const char* name : expected) {
         EXPECT_EQ(names.count(name), 1u) << name;
@@ -79,6 +91,24 @@ TEST(ExportedNames, SwitchSdkBaseTableStartsWithItsInitOperations)
 {
     EXPECT_EQ(slot_of(&BaseQuorvaneOS::InitDynamicFunctions), 0u);
     EXPECT_EQ(slot_of(&BaseQuorvaneOS::InitDynamicLibrary), 1u);
+}
+
+TEST(ExportedNames, UsbAdapterTableFollowsTheDeviceOperations)
+{
+    // Slots 0 and 1 hold the destructor, 2 to 5 the device's own
+    // operations.
+    EXPECT_EQ(slot_of(&USBDevice::GetI2CFrequency), 6u);
+    EXPECT_EQ(slot_of(&USBDevice::SetI2CFrequency), 7u);
+    EXPECT_EQ(slot_of(&USBDevice::ScanI2CSecondary), 8u);
+    EXPECT_EQ(slot_of(&USBDevice::GetFWVersion), 9u);
+    EXPECT_EQ(slot_of(&USBDevice::GetSerialNumber), 10u);
+    EXPECT_EQ(slot_of(&USBDevice::SetI2CAddressWidth), 11u);
+    EXPECT_EQ(slot_of(&USBDevice::SetI2CSlaveAddress), 12u);
+    EXPECT_EQ(slot_of(&BaseQZUSB::SendTransaction), 13u);
+    EXPECT_EQ(slot_of(&BaseQZUSB::ClaimInterface), 14u);
+    EXPECT_EQ(slot_of(&BaseQZUSB::ReleaseInterface), 15u);
+    EXPECT_EQ(slot_of(&BaseQZUSB::SendRequest), 16u);
+    EXPECT_EQ(slot_of(&BaseQZUSB::GetResponse), 17u);
 }
 
 }  // namespace
