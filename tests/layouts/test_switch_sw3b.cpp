@@ -285,6 +285,15 @@ TEST(FlexKeyData, PrintShowsAllFortyTwoViewsTheSeventhThroughTheRpfLayout)
     EXPECT_EQ(top[42], "acl_key_rpf_t:");
     EXPECT_EQ(std::set<std::string>(top.begin(), top.end()).size(), top.size()) << "a view printed twice";
 
+    // Each view is named like its layout, but for the one that reuses the
+    // rpf layout.
+    for (size_t i = 1; i < top.size(); ++i) {
+        const std::string member = top[i].substr(0, top[i].size() - 1);
+        const std::string layout = member == "acl_key_inner_12tuple_ex" ? "acl_key_rpf" : member;
+        EXPECT_EQ(section(text, member).find(member + ":\n\t======== switchen_" + layout + " ========\n"), 0u)
+            << member;
+    }
+
     EXPECT_EQ(section(text, "acl_key_inner_12tuple_ex"),
               "acl_key_inner_12tuple_ex:\n"
               "\t======== switchen_acl_key_rpf ========\n"
