@@ -27,6 +27,7 @@
 
 #include <errno.h>
 #include <sched.h>
+#include <pthread.h>
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -218,11 +219,11 @@ int run(int argc, char** argv)
         socket_dir.reset(new TempSocketDir);
         socket_path = socket_dir->socket();
     }
-    kelvra_sim::ControlServer control(host, socket_path);
-    kelvra_sim::SysfsMount tree(host);
-    setenv(KELVRA_SIM_SOCKET_ENV, socket_path.c_str(), 1);
-    put_standins_on_library_path();
-
+    // The forwarded signals are held back from here on: the server threads
+    // started below inherit the mask and never take them, and the main
+    // thread takes them only once the command's pid is known, so one sent
+    // as soon as the command has started (it may run before this process
+    // does) is passed on instead of being dropped.
     struct sigaction sa;
     memset(&sa, 0, sizeof sa);
     sa.sa_sigaction = forward;
@@ -232,17 +233,21 @@ int run(int argc, char** argv)
     sigset_t held, old_mask;
     sigemptyset(&held);
     for (int sig : forwarded) {
-        sigaction(sig, &sa, nullptr);
         sigaddset(&held, sig);
     }
-    // Held back until the command's pid is known: one sent as soon as the
-    // command has started (it may run before this process does) is then
-    // passed on instead of being dropped.
-    sigprocmask(SIG_BLOCK, &held, &old_mask);
+    pthread_sigmask(SIG_BLOCK, &held, &old_mask);
+    for (int sig : forwarded) {
+        sigaction(sig, &sa, nullptr);
+    }
+    kelvra_sim::ControlServer control(host, socket_path);
+    kelvra_sim::SysfsMount tree(host);
+    setenv(KELVRA_SIM_SOCKET_ENV, socket_path.c_str(), 1);
+    put_standins_on_library_path();
+
     fflush(nullptr);
     pid_t child = fork();
     if (child < 0) {
-        sigprocmask(SIG_SETMASK, &old_mask, nullptr);
+        pthread_sigmask(SIG_SETMASK, &old_mask, nullptr);
         throw std::runtime_error(std::string("fork: ") + strerror(errno));
     }
     if (child == 0) {
@@ -255,7 +260,7 @@ int run(int argc, char** argv)
         _exit(kExecFailed);
     }
     g_child = child;
-    sigprocmask(SIG_SETMASK, &old_mask, nullptr);
+    pthread_sigmask(SIG_SETMASK, &old_mask, nullptr);
     int status = 0;
     while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
     }
