@@ -14,7 +14,7 @@
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using layouts_test::Bytes;
 
 TEST(Adb2cBits, WidthZeroChangesNothing)
 {

@@ -13,7 +13,7 @@
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using layouts_test::Bytes;
 using layouts_test::capture;
 
 reg_access_hca_nic_cap_ext_reg_ext worked_model()

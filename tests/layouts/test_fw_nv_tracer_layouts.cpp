@@ -15,16 +15,9 @@
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using layouts_test::Bytes;
 using layouts_test::capture;
-
-template <typename T>
-T zeroed()
-{
-    T rec;
-    std::memset(&rec, 0, sizeof rec);
-    return rec;
-}
+using layouts_test::zeroed;
 
 Bytes slice(const Bytes& image, size_t from, size_t to)
 {

@@ -18,16 +18,9 @@ extern "C" unsigned lt_c_sizes(void);
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using layouts_test::Bytes;
 using layouts_test::capture;
-
-template <typename T>
-T zeroed()
-{
-    T rec;
-    std::memset(&rec, 0, sizeof rec);
-    return rec;
-}
+using layouts_test::zeroed;
 
 TEST(LayoutScalars, MacroAndKeywordNamesCompileAsC)
 {

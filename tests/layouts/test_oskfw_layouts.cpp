@@ -18,7 +18,7 @@ extern "C" void image_layouts_c_pack(uint8_t* module_image, uint8_t* header_imag
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using layouts_test::Bytes;
 using layouts_test::capture;
 
 std::vector<std::string> lines_of(const std::string& text)

@@ -21,16 +21,9 @@
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using layouts_test::Bytes;
 using layouts_test::capture;
-
-template <typename T>
-std::unique_ptr<T> zeroed()
-{
-    std::unique_ptr<T> rec(new T);
-    std::memset(rec.get(), 0, sizeof(T));
-    return rec;
-}
+using layouts_test::zeroed_on_heap;
 
 // Bit addresses (0 = most significant bit of byte 0) that are set.
 std::set<unsigned> set_bits(const Bytes& image)
@@ -97,7 +90,7 @@ void all_ones(T& member)
 
 #define ONE_FIELD(L, EXPR)                            \
     []() {                                            \
-        auto rec = zeroed<L>();                       \
+        auto rec = zeroed_on_heap<L>();                       \
         all_ones(rec->EXPR);                          \
         Bytes image(L##_size(), 0);                   \
         L##_pack(rec.get(), image.data());            \
@@ -181,7 +174,7 @@ TEST(SwitchPmlp, LaneEntryTwoUnpacksIntoBothViews)
     ASSERT_EQ(image.size(), 36u);
     image[15] = 7;     // bits 120-127: module of entry 2
     image[13] = 0x03;  // bits 110-111: lane of entry 2
-    auto rec = zeroed<switchen_pmlp>();
+    auto rec = zeroed_on_heap<switchen_pmlp>();
     switchen_pmlp_unpack(rec.get(), image.data());
 
     EXPECT_EQ(rec->code_style.local_lane[2].module_num, 7);
@@ -228,7 +221,7 @@ TEST(SwitchPmlp, LaneEntryTwoUnpacksIntoBothViews)
 
 TEST(SwitchPmlp, RecordFilledThroughEitherViewPacksTheSameImage)
 {
-    auto rec = zeroed<switchen_pmlp>();
+    auto rec = zeroed_on_heap<switchen_pmlp>();
     rec->prm_style.width = 4;
     rec->prm_style.local_port = 0x21;
     rec->prm_style.module0 = 0x10;
@@ -264,7 +257,7 @@ TEST(SwitchPmlp, RecordFilledThroughEitherViewPacksTheSameImage)
 
 TEST(SwitchPprp, TapsOneToSixteenPackToBytesFourToNineteen)
 {
-    auto rec = zeroed<switchen_pprp>();
+    auto rec = zeroed_on_heap<switchen_pprp>();
     rec->grid_options_mask = 0xbeef;
     for (int i = 0; i < 16; ++i) {
         rec->tap[i].val = static_cast<uint8_t>(i + 1);
@@ -277,7 +270,7 @@ TEST(SwitchPprp, TapsOneToSixteenPackToBytesFourToNineteen)
     expected.resize(32, 0xaa);
     EXPECT_EQ(image, expected);
 
-    auto back = zeroed<switchen_pprp>();
+    auto back = zeroed_on_heap<switchen_pprp>();
     switchen_pprp_unpack(back.get(), image.data());
     EXPECT_EQ(std::memcmp(back.get(), rec.get(), sizeof(switchen_pprp)), 0);
 
@@ -294,7 +287,7 @@ TEST(SwitchPprp, TapsOneToSixteenPackToBytesFourToNineteen)
 
 TEST(SwitchPampReg, IndexDataFollowsFromWordTwo)
 {
-    auto rec = zeroed<switchen_pamp_reg>();
+    auto rec = zeroed_on_heap<switchen_pamp_reg>();
     rec->opamp_group_type = 3;
     rec->opamp_group = 0x42;
     rec->num_of_indices = 0xabc;
@@ -334,7 +327,7 @@ TEST(SwitchPbmc, ElevenBufferEntriesComeBackUnchanged)
     for (size_t i = 0; i < image.size(); ++i) {
         image[i] = static_cast<uint8_t>(0x3b * i + 7);
     }
-    auto rec = zeroed<switchen_pbmc>();
+    auto rec = zeroed_on_heap<switchen_pbmc>();
     switchen_pbmc_unpack(rec.get(), image.data());
     EXPECT_EQ(rec->buffer[9].size, (image[86] << 8) | image[87]);
     EXPECT_EQ(rec->buffer[9].xoff_threshold, (image[88] << 8) | image[89]);
@@ -361,7 +354,7 @@ TEST(SwitchPbmc, ElevenBufferEntriesComeBackUnchanged)
 
 TEST(SwitchPifr, PackLeavesTheReservedBytesAlone)
 {
-    auto rec = zeroed<switchen_pifr>();
+    auto rec = zeroed_on_heap<switchen_pifr>();
     std::memset(rec.get(), 0xff, sizeof(switchen_pifr));
     Bytes image(switchen_pifr_size(), 0x5a);
     ASSERT_EQ(image.size(), 96u);
@@ -380,7 +373,7 @@ TEST(SwitchPifr, PackLeavesTheReservedBytesAlone)
 TEST(SwitchPortsCommands, PackAndUnpackMoveOnlyThePhyDebugRegister)
 {
     EXPECT_EQ(switchen_ports_commands_size(), 256u);
-    auto rec = zeroed<switchen_ports_commands>();
+    auto rec = zeroed_on_heap<switchen_ports_commands>();
     rec->ppddb.pnat = 2;
     rec->ppddb.local_port = 0x33;
     rec->ppddb.fw_debug_group = 0x44;
@@ -406,7 +399,7 @@ TEST(SwitchPortsCommands, PackAndUnpackMoveOnlyThePhyDebugRegister)
     // block of exactly that size is enough.
     std::unique_ptr<uint8_t[]> short_image(new uint8_t[224]);
     std::memcpy(short_image.get(), image.data(), 224);
-    auto back = zeroed<switchen_ports_commands>();
+    auto back = zeroed_on_heap<switchen_ports_commands>();
     switchen_ports_commands_unpack(back.get(), short_image.get());
     EXPECT_EQ(back->ppddb.pnat, 2);
     EXPECT_EQ(back->ppddb.local_port, 0x33);
@@ -417,7 +410,7 @@ TEST(SwitchPortsCommands, PackAndUnpackMoveOnlyThePhyDebugRegister)
 
 TEST(SwitchPortsCommands, PrintsEveryMemberInTableOrder)
 {
-    auto rec = zeroed<switchen_ports_commands>();
+    auto rec = zeroed_on_heap<switchen_ports_commands>();
     const std::string text = capture([&](FILE* f) { switchen_ports_commands_dump(rec.get(), f); });
     const char* members[] = {"pmlp",  "pmtu",  "ppad", "pfcc", "pptb", "pbmc", "ppcnt", "pude", "ptys", "plib",
                              "paos",  "pmaos", "pspa", "plpc", "pplm", "pmlpn", "pvlc", "pmpr", "ppsc", "pplr",
@@ -438,7 +431,7 @@ TEST(SwitchPortsCommands, PrintsEveryMemberInTableOrder)
 
 TEST(SwitchPmpc, PrintsWordSixBeforeWordSeven)
 {
-    auto rec = zeroed<switchen_pmpc>();
+    auto rec = zeroed_on_heap<switchen_pmpc>();
     rec->module_state_updated1.data = 1;
     rec->module_state_updated0.data = 0xfedcba98;
     const std::string text = capture([&](FILE* f) { switchen_pmpc_print(rec.get(), f, 2); });
@@ -459,7 +452,7 @@ TEST(SwitchPmpc, PrintsWordSixBeforeWordSeven)
 
 TEST(SwitchFwDebugData, LinkDownLanesPrintAsAnArrayOfBytes)
 {
-    auto rec = zeroed<switchen_fw_debug_data>();
+    auto rec = zeroed_on_heap<switchen_fw_debug_data>();
     const uint8_t lanes[] = {0x11, 0x22, 0x33, 0x44};
     Bytes image(switchen_fw_debug_data_size(), 0);
     ASSERT_EQ(image.size(), 216u);

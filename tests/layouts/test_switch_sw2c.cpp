@@ -24,23 +24,16 @@ extern "C" void switch_sw2c_c_grid_tap(uint8_t* image, uint8_t* min_out, uint32_
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using layouts_test::Bytes;
 using layouts_test::capture;
-
-template <typename T>
-std::unique_ptr<T> zeroed()
-{
-    std::unique_ptr<T> rec(new T);
-    std::memset(rec.get(), 0, sizeof(T));
-    return rec;
-}
+using layouts_test::zeroed_on_heap;
 
 // The record that an image of all ones unpacks to: every field at its
 // largest value.
 template <typename T>
 std::unique_ptr<T> all_ones(void (*unpack)(T*, const uint8_t*), unsigned size)
 {
-    auto rec = zeroed<T>();
+    auto rec = zeroed_on_heap<T>();
     Bytes ones(size, 0xff);
     unpack(rec.get(), ones.data());
     return rec;
@@ -66,7 +59,7 @@ std::string line_of(const std::string& text, const std::string& name)
 
 TEST(SwitchSerdes, ReceiverSettingPairsTapsInTheLowHalfOfEachWord)
 {
-    auto rec = zeroed<switchen_sd_params_rx_set>();
+    auto rec = zeroed_on_heap<switchen_sd_params_rx_set>();
     rec->ffe_tap0 = 0x11;
     rec->ffe_tap1 = 0x22;
     rec->ffe_tap2 = 0x33;
@@ -76,7 +69,7 @@ TEST(SwitchSerdes, ReceiverSettingPairsTapsInTheLowHalfOfEachWord)
                             0x00, 0x00, 0xee, 0xee, 0x00, 0x00, 0xee, 0xee, 0x00, 0x00};
     EXPECT_EQ(image, expected);
 
-    auto back = zeroed<switchen_sd_params_rx_set>();
+    auto back = zeroed_on_heap<switchen_sd_params_rx_set>();
     switchen_sd_params_rx_set_unpack(back.get(), image.data());
     EXPECT_EQ(back->ffe_tap0, 0x11);
     EXPECT_EQ(back->ffe_tap1, 0x22);
@@ -86,7 +79,7 @@ TEST(SwitchSerdes, ReceiverSettingPairsTapsInTheLowHalfOfEachWord)
 
 TEST(SwitchSerdes, TwentyBitValueKeepsTheTopOfItsWord)
 {
-    auto rec = zeroed<switchen_grade_params>();
+    auto rec = zeroed_on_heap<switchen_grade_params>();
     rec->ber = 0xfffabcde;  // wider than the field: only the low 20 bits go
     Bytes image(switchen_grade_params_size(), 0xee);
     switchen_grade_params_pack(rec.get(), image.data());
@@ -101,7 +94,7 @@ TEST(SwitchSerdes, TwentyBitValueKeepsTheTopOfItsWord)
     expected[7] = 0xde;
     EXPECT_EQ(image, expected);
 
-    auto back = zeroed<switchen_grade_params>();
+    auto back = zeroed_on_heap<switchen_grade_params>();
     switchen_grade_params_unpack(back.get(), image.data());
     EXPECT_EQ(back->ber, 0xabcdeu);
 }
@@ -120,7 +113,7 @@ void expect_only(const Bytes& image, const std::vector<std::pair<size_t, uint8_t
 
 TEST(SwitchSerdes, ReceiverTablesOfAPortLieBackToBack)
 {
-    auto rec = zeroed<switchen_shared_const_sd_params_rx>();
+    auto rec = zeroed_on_heap<switchen_shared_const_sd_params_rx>();
     rec->force.set[7].ffe_tap8 = 0x77;     // last byte of force
     rec->pool.speed[0].set[0].ffe_tap0 = 0x01;  // pool starts at byte 160
     rec->pool.rx_pool_mask_edr = 0xfffff;  // bottom of pool's last word
@@ -166,7 +159,7 @@ TEST(SwitchPhyUc, LaneSevenFillsTheEndOfTheImage)
 
     // Packed as lane 7 of the whole image, the same bytes land from byte
     // 31600 on and nothing lands elsewhere, nor behind the image.
-    auto rec = zeroed<switchen_phy_uc_data_ports>();
+    auto rec = zeroed_on_heap<switchen_phy_uc_data_ports>();
     rec->lane[7] = *lane;
     const size_t guard = 16;
     Bytes image(size + guard, 0);
@@ -179,10 +172,10 @@ TEST(SwitchPhyUc, LaneSevenFillsTheEndOfTheImage)
     // Unpacked, an image of ones in those bytes alone fills lane 7 only.
     Bytes ones_at_end(size, 0);
     std::memset(ones_at_end.data() + lane7, 0xff, lane_size);
-    auto back = zeroed<switchen_phy_uc_data_ports>();
+    auto back = zeroed_on_heap<switchen_phy_uc_data_ports>();
     switchen_phy_uc_data_ports_unpack(back.get(), ones_at_end.data());
     EXPECT_EQ(std::memcmp(&back->lane[7], lane.get(), sizeof *lane), 0);
-    auto none = zeroed<switchen_lane_data>();
+    auto none = zeroed_on_heap<switchen_lane_data>();
     for (int i = 0; i < 7; ++i) {
         EXPECT_EQ(std::memcmp(&back->lane[i], none.get(), sizeof *none), 0) << "lane " << i;
     }
@@ -200,7 +193,7 @@ TEST(SwitchPhyUc, OpampResultsFollowTheSecondPort)
     std::memcpy(&image[17952], port1_word0, 4);
     std::memset(&image[17944], 0xff, 8);  // reserved tail of port 0's results
 
-    auto rec = zeroed<switchen_phy_uc_data_ports>();
+    auto rec = zeroed_on_heap<switchen_phy_uc_data_ports>();
     switchen_phy_uc_data_ports_unpack(rec.get(), image.data());
     const auto& results = rec->opamp_calibration_results;
     EXPECT_EQ(results.port[0].opamp_data[0].opamp_calib_range, 3);
@@ -255,23 +248,23 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         PlaceHolderCase{"port_debug", switchen_port_debug_size,
                         [](uint32_t v, uint8_t* b) {
-                            auto r = zeroed<switchen_port_debug>();
+                            auto r = zeroed_on_heap<switchen_port_debug>();
                             r->PlaceHolder = v;
                             switchen_port_debug_pack(r.get(), b);
                         },
                         [](const uint8_t* b) {
-                            auto r = zeroed<switchen_port_debug>();
+                            auto r = zeroed_on_heap<switchen_port_debug>();
                             switchen_port_debug_unpack(r.get(), b);
                             return r->PlaceHolder;
                         }},
         PlaceHolderCase{"subroutines_lifo", switchen_subroutines_lifo_size,
                         [](uint32_t v, uint8_t* b) {
-                            auto r = zeroed<switchen_subroutines_lifo>();
+                            auto r = zeroed_on_heap<switchen_subroutines_lifo>();
                             r->PlaceHolder = v;
                             switchen_subroutines_lifo_pack(r.get(), b);
                         },
                         [](const uint8_t* b) {
-                            auto r = zeroed<switchen_subroutines_lifo>();
+                            auto r = zeroed_on_heap<switchen_subroutines_lifo>();
                             switchen_subroutines_lifo_unpack(r.get(), b);
                             return r->PlaceHolder;
                         }}),
@@ -279,7 +272,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(SwitchPhyUc, TapSignsAreTheLowBitsOfOneWord)
 {
-    auto rec = zeroed<switchen_lane_static_vars>();
+    auto rec = zeroed_on_heap<switchen_lane_static_vars>();
     rec->ffe_tap0_sign = 1;
     rec->ffe_tap4_sign = 0xff;  // a 1-bit field keeps its lowest bit only
     rec->ffe_tap8_sign = 1;
@@ -288,7 +281,7 @@ TEST(SwitchPhyUc, TapSignsAreTheLowBitsOfOneWord)
     switchen_lane_static_vars_pack(rec.get(), image.data());
     expect_only(image, {{442, 0x01}, {443, 0x11}});  // word 110 is bytes 440 to 443
 
-    auto back = zeroed<switchen_lane_static_vars>();
+    auto back = zeroed_on_heap<switchen_lane_static_vars>();
     switchen_lane_static_vars_unpack(back.get(), image.data());
     EXPECT_EQ(back->ffe_tap0_sign, 1);
     EXPECT_EQ(back->ffe_tap4_sign, 1);
@@ -299,7 +292,7 @@ TEST(SwitchPhyUc, TapSignsAreTheLowBitsOfOneWord)
 
 TEST(SwitchPhyUc, GridTapKeepsMinAndMaxUnderTheirOwnNames)
 {
-    auto rec = zeroed<switchen_grid_tap_information>();
+    auto rec = zeroed_on_heap<switchen_grid_tap_information>();
     rec->step_size = 0x12;
     rec->min = 0x34;
     rec->max = 0xabcde;
@@ -332,7 +325,7 @@ TEST(SwitchPhyUc, GridTapRecordServesCallersInC)
 
 TEST(SwitchPhyUc, PrintNestsSettingsOneLevelDeeper)
 {
-    auto rec = zeroed<switchen_lane_const_frame_lock>();
+    auto rec = zeroed_on_heap<switchen_lane_const_frame_lock>();
     rec->ffe_taps.ffe_tap0 = 0x11;
     rec->ffe_taps.lctrl_input = 0x7f;
     rec->calibration.mixer_offset1 = 0x3ff;
@@ -365,7 +358,7 @@ TEST(SwitchPhyUc, PrintNestsSettingsOneLevelDeeper)
 
 TEST(SwitchPhyUc, PrintLabelsLongNamesAndArrayElements)
 {
-    auto consts = zeroed<switchen_lane_consts>();
+    auto consts = zeroed_on_heap<switchen_lane_consts>();
     consts->space_modify_radius_only_if_no_improve = 5;
     const std::string text = capture([&](FILE* f) { switchen_lane_consts_dump(consts.get(), f); });
     EXPECT_EQ(line_of(text, "space_modify_radius_only_if_no_improve"), "space_modify_radius_only_if_no_improve : 0x5\n");

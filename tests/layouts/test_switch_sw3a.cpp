@@ -18,7 +18,7 @@
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using layouts_test::Bytes;
 using layouts_test::capture;
 
 template <typename T>

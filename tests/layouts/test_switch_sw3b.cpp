@@ -20,16 +20,9 @@
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using layouts_test::Bytes;
 using layouts_test::capture;
-
-template <typename T>
-std::unique_ptr<T> zeroed()
-{
-    std::unique_ptr<T> rec(new T);
-    std::memset(rec.get(), 0, sizeof(T));
-    return rec;
-}
+using layouts_test::zeroed_on_heap;
 
 // Bit addresses (0 = most significant bit of byte 0) that are set.
 std::set<unsigned> set_bits(const Bytes& image)
@@ -90,7 +83,7 @@ void PrintTo(const Placement& p, std::ostream* os)
 
 #define ONE_FIELD(L, EXPR)                   \
     []() {                                   \
-        auto rec = zeroed<L>();              \
+        auto rec = zeroed_on_heap<L>();              \
         all_ones(rec->EXPR);                 \
         Bytes image(L##_size(), 0);          \
         L##_pack(rec.get(), image.data());   \
@@ -142,7 +135,7 @@ INSTANTIATE_TEST_SUITE_P(Keys, FlexKeyPlacement, ::testing::ValuesIn(kPlacements
 
 TEST(FlexKeyRpfT, PacksEachFieldAtItsPlaceMostSignificantByteFirst)
 {
-    auto rec = zeroed<switchen_acl_key_rpf_t>();
+    auto rec = zeroed_on_heap<switchen_acl_key_rpf_t>();
     rec->src_ip = 0x11223344;
     rec->tag0_valid = 1;
     rec->is_ipv4 = 1;
@@ -160,14 +153,14 @@ TEST(FlexKeyRpfT, PacksEachFieldAtItsPlaceMostSignificantByteFirst)
                             0x02, 0xd5, 0x0a, 0xbc, 0x20, 0x00, 0x00, 0x55};
     EXPECT_EQ(image, expected);
 
-    auto back = zeroed<switchen_acl_key_rpf_t>();
+    auto back = zeroed_on_heap<switchen_acl_key_rpf_t>();
     switchen_acl_key_rpf_t_unpack(back.get(), image.data());
     EXPECT_EQ(std::memcmp(back.get(), rec.get(), sizeof(*rec)), 0);
 }
 
 TEST(FlexKeyRpfT, WritesItsElevenFieldsAndNoOtherBit)
 {
-    auto ones = zeroed<switchen_acl_key_rpf_t>();
+    auto ones = zeroed_on_heap<switchen_acl_key_rpf_t>();
     all_ones(*ones);
     Bytes image(16, 0);
     switchen_acl_key_rpf_t_pack(ones.get(), image.data());
@@ -183,7 +176,7 @@ TEST(FlexKeyData, PackMovesOnlyTheRpfTViewWhateverTheCallerFilled)
 
     // Filled through the custom-byte view: what goes out is the rpf_t view
     // of the same storage, not the custom bytes.
-    auto rec = zeroed<switchen_flexible_key_data>();
+    auto rec = zeroed_on_heap<switchen_flexible_key_data>();
     auto& custom = rec->acl_key_ipv4_custom;
     custom.custom_byte_0 = 0x81;
     custom.custom_byte_1 = 0x42;
@@ -206,13 +199,13 @@ TEST(FlexKeyData, PackMovesOnlyTheRpfTViewWhateverTheCallerFilled)
 
 TEST(FlexKeyData, PackLeavesEveryBitOutsideTheRpfTFieldsAsItWas)
 {
-    auto ones = zeroed<switchen_flexible_key_data>();
+    auto ones = zeroed_on_heap<switchen_flexible_key_data>();
     all_ones(*ones);
     Bytes image(16, 0);
     switchen_flexible_key_data_pack(ones.get(), image.data());
     EXPECT_EQ(set_bits(image), kRpfTBits);
 
-    auto zero = zeroed<switchen_flexible_key_data>();
+    auto zero = zeroed_on_heap<switchen_flexible_key_data>();
     Bytes full(16, 0xff);
     switchen_flexible_key_data_pack(zero.get(), full.data());
     std::set<unsigned> cleared;
@@ -231,10 +224,10 @@ TEST(FlexKeyData, UnpackFillsOnlyTheRpfTView)
     for (size_t i = 0; i < image.size(); ++i) {
         image[i] = static_cast<uint8_t>(0x9d * i + 0x31);
     }
-    auto rec = zeroed<switchen_flexible_key_data>();
+    auto rec = zeroed_on_heap<switchen_flexible_key_data>();
     switchen_flexible_key_data_unpack(rec.get(), image.data());
 
-    auto expected = zeroed<switchen_flexible_key_data>();
+    auto expected = zeroed_on_heap<switchen_flexible_key_data>();
     switchen_acl_key_rpf_t_unpack(&expected->acl_key_rpf_t, image.data());
     EXPECT_EQ(std::memcmp(rec.get(), expected.get(), sizeof(*rec)), 0);
     EXPECT_EQ(rec->acl_key_rpf_t.src_ip, 0x31ce6b08u);
@@ -270,7 +263,7 @@ std::string section(const std::string& text, const std::string& member)
 
 TEST(FlexKeyData, PrintShowsAllFortyTwoViewsTheSeventhThroughTheRpfLayout)
 {
-    auto rec = zeroed<switchen_flexible_key_data>();
+    auto rec = zeroed_on_heap<switchen_flexible_key_data>();
     rec->acl_key_inner_12tuple_ex.inner_smac_47_32 = 0x1234;
     rec->acl_key_inner_12tuple_ex.inner_smac_31_0 = 0x89abcdef;
     rec->acl_key_inner_12tuple_ex.inner_vid = 0x5a;
@@ -319,7 +312,7 @@ void PrintTo(const PrintedKey& p, std::ostream* os)
 
 #define UNPACK_DUMP(L)                                              \
     [](const Bytes& image) {                                        \
-        auto rec = zeroed<L>();                                     \
+        auto rec = zeroed_on_heap<L>();                                     \
         L##_unpack(rec.get(), image.data());                        \
         return capture([&](FILE* f) { L##_dump(rec.get(), f); });   \
     }

@@ -21,16 +21,9 @@
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using layouts_test::Bytes;
 using layouts_test::capture;
-
-template <typename T>
-std::unique_ptr<T> zeroed()
-{
-    std::unique_ptr<T> rec(new T);
-    std::memset(rec.get(), 0, sizeof(T));
-    return rec;
-}
+using layouts_test::zeroed_on_heap;
 
 template <typename T>
 void all_ones(T& member)
@@ -100,7 +93,7 @@ Bytes pattern(size_t size)
 
 #define PACKED(L, EXPR)                               \
     []() {                                            \
-        auto rec = zeroed<L>();                       \
+        auto rec = zeroed_on_heap<L>();                       \
         all_ones(EXPR);                               \
         Bytes image(L##_size(), 0);                   \
         L##_pack(rec.get(), image.data());            \
@@ -321,7 +314,7 @@ INSTANTIATE_TEST_SUITE_P(Commands, IcmdCoverage, ::testing::ValuesIn(kCoverage))
 
 TEST(IcmdMminit, PackLeavesBytesZeroToTwoAndFromFortyFourAlone)
 {
-    auto rec = zeroed<switchen_icmd_mminit>();
+    auto rec = zeroed_on_heap<switchen_icmd_mminit>();
     all_ones(*rec);
     Bytes image(switchen_icmd_mminit_size(), 0xa5);
     ASSERT_EQ(image.size(), 64u);
@@ -363,11 +356,11 @@ void PrintTo(const CarriedRegister& c, std::ostream* os)
     {                                                                                     \
         #C " carries " #R,                                                                \
             [](const Bytes& image) {                                                      \
-                auto reg = zeroed<R>();                                                   \
+                auto reg = zeroed_on_heap<R>();                                                   \
                 R##_unpack(reg.get(), image.data() + (SHIFT));                            \
                 Bytes via_register(C##_size(), 0);                                        \
                 R##_pack(reg.get(), via_register.data() + (SHIFT));                       \
-                auto cmd = zeroed<C>();                                                   \
+                auto cmd = zeroed_on_heap<C>();                                                   \
                 C##_unpack(cmd.get(), image.data());                                      \
                 Bytes via_command(C##_size(), 0);                                         \
                 C##_pack(cmd.get(), via_command.data());                                  \
@@ -439,11 +432,11 @@ TEST(IcmdMtmp, NameWordsKeepTheirPlacesWithTheirNamesExchanged)
     ASSERT_EQ(switchen_mtmp_size(), 32u);
     const Bytes image = pattern(36);
 
-    auto cmd = zeroed<switchen_icmd_mtmp>();
+    auto cmd = zeroed_on_heap<switchen_icmd_mtmp>();
     switchen_icmd_mtmp_unpack(cmd.get(), image.data());
-    auto shifted = zeroed<switchen_mtmp>();
+    auto shifted = zeroed_on_heap<switchen_mtmp>();
     switchen_mtmp_unpack(shifted.get(), image.data() + 4);
-    auto in_place = zeroed<switchen_mtmp>();
+    auto in_place = zeroed_on_heap<switchen_mtmp>();
     switchen_mtmp_unpack(in_place.get(), image.data());
 
     EXPECT_EQ(cmd->sensor_index, shifted->sensor_index);
@@ -463,7 +456,7 @@ TEST(IcmdMtmp, NameWordsKeepTheirPlacesWithTheirNamesExchanged)
 
 TEST(IcmdMtmp, NamesPackMostSignificantByteFirst)
 {
-    auto rec = zeroed<switchen_icmd_mtmp>();
+    auto rec = zeroed_on_heap<switchen_icmd_mtmp>();
     rec->name_lo = 0x11223344;
     rec->name_hi = 0x55667788;
     rec->write_query_ = 1;
@@ -475,14 +468,14 @@ TEST(IcmdMtmp, NamesPackMostSignificantByteFirst)
                             0, 0, 0, 0,    0, 0, 0, 0,    0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88};
     EXPECT_EQ(image, expected);
 
-    auto back = zeroed<switchen_icmd_mtmp>();
+    auto back = zeroed_on_heap<switchen_icmd_mtmp>();
     switchen_icmd_mtmp_unpack(back.get(), image.data());
     EXPECT_EQ(std::memcmp(back.get(), rec.get(), sizeof(switchen_icmd_mtmp)), 0);
 }
 
 TEST(IcmdMtmp, PrintsTheHeaderNamesAndTheNameLoWordFirst)
 {
-    auto rec = zeroed<switchen_icmd_mtmp>();
+    auto rec = zeroed_on_heap<switchen_icmd_mtmp>();
     rec->write_query_ = 1;
     rec->status = 7;
     rec->sensor_index = 0x45;
@@ -523,7 +516,7 @@ void PrintTo(const EnumLine& e, std::ostream* os)
 
 #define PRINTED(L, FIELD, VALUE)                                                  \
     []() {                                                                        \
-        auto rec = zeroed<L>();                                                   \
+        auto rec = zeroed_on_heap<L>();                                                   \
         rec->FIELD = (VALUE);                                                     \
         return capture([&](FILE* f) { L##_dump(rec.get(), f); });                \
     }
@@ -563,27 +556,27 @@ INSTANTIATE_TEST_SUITE_P(Commands, IcmdEnumLine, ::testing::ValuesIn(kEnumLines)
 TEST(IcmdComCodes, WordMovesWholeAndReadsAsFlagsThroughTheOtherView)
 {
     ASSERT_EQ(switchen_com_codes_st_size(), 4u);
-    auto rec = zeroed<switchen_com_codes_st>();
+    auto rec = zeroed_on_heap<switchen_com_codes_st>();
     rec->as_dw.val = 0x80000001;
     Bytes image(4, 0x5a);
     switchen_com_codes_st_pack(rec.get(), image.data());
     EXPECT_EQ(image, (Bytes{0x80, 0x00, 0x00, 0x01}));
 
-    auto flags = zeroed<switchen_eth_protocols_as_bits>();
+    auto flags = zeroed_on_heap<switchen_eth_protocols_as_bits>();
     switchen_eth_protocols_as_bits_unpack(flags.get(), image.data());
-    auto expected = zeroed<switchen_eth_protocols_as_bits>();
+    auto expected = zeroed_on_heap<switchen_eth_protocols_as_bits>();
     expected->Speed1000BaseCX = 1;
     expected->Speed50GBaseKR2 = 1;
     EXPECT_EQ(std::memcmp(flags.get(), expected.get(), sizeof(switchen_eth_protocols_as_bits)), 0);
 
-    auto back = zeroed<switchen_com_codes_st>();
+    auto back = zeroed_on_heap<switchen_com_codes_st>();
     switchen_com_codes_st_unpack(back.get(), image.data());
     EXPECT_EQ(back->as_dw.val, 0x80000001u);
 }
 
 TEST(IcmdComCodes, PrintsBothViewsFromTheSameRecord)
 {
-    auto rec = zeroed<switchen_com_codes_st>();
+    auto rec = zeroed_on_heap<switchen_com_codes_st>();
     rec->as_dw.val = 0x00000101;
     const std::string text = capture([&](FILE* f) { switchen_com_codes_st_dump(rec.get(), f); });
     const size_t bits_at = text.find("as_bits:\n\t======== switchen_eth_protocols_as_bits ========\n"
@@ -602,7 +595,7 @@ TEST(IcmdComCodes, PrintsBothViewsFromTheSameRecord)
 
 TEST(IcmdVaracCalib, PrintsEachSettingAsANestedEntry)
 {
-    auto rec = zeroed<switchen_icmd_varac_calib>();
+    auto rec = zeroed_on_heap<switchen_icmd_varac_calib>();
     rec->center_pll = 2;
     rec->dont_use_def_mask = 0xa;
     for (int i = 0; i < 4; ++i) {
@@ -639,7 +632,7 @@ TEST(IcmdVaracCalib, PrintsEachSettingAsANestedEntry)
 
 TEST(IcmdMadCableInfo, DataWordsPrintAsThirtyTwoBitValues)
 {
-    auto rec = zeroed<switchen_icmd_mad_cable_info>();
+    auto rec = zeroed_on_heap<switchen_icmd_mad_cable_info>();
     rec->dword[0] = 0xab;
     rec->dword[11] = 0xdeadbeef;
     rec->internal_state = 1;
@@ -661,7 +654,7 @@ TEST(IcmdMadCableInfo, DataWordsPrintAsThirtyTwoBitValues)
 
 TEST(IcmdMminit, PrintsItsFourPartsOneLevelDeeper)
 {
-    auto rec = zeroed<switchen_icmd_mminit>();
+    auto rec = zeroed_on_heap<switchen_icmd_mminit>();
     rec->module = 5;
     rec->sfp.sgmii = 1;
     const std::string text = capture([&](FILE* f) { switchen_icmd_mminit_print(rec.get(), f, 1); });
@@ -685,7 +678,7 @@ TEST(IcmdMminit, PrintsItsFourPartsOneLevelDeeper)
 
 TEST(IcmdClearCounters, CountersPackHighWordFirstAndLeaveTheTailAlone)
 {
-    auto rec = zeroed<switchen_icmd_phy_get_clear_counters>();
+    auto rec = zeroed_on_heap<switchen_icmd_phy_get_clear_counters>();
     rec->symbol_err_hi = 0x11223344;
     rec->symbol_err_lo = 0x55667788;
     rec->prbs_error_lane3_hi = 0x01020304;

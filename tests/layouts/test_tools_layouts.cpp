@@ -18,16 +18,9 @@
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using layouts_test::Bytes;
 using layouts_test::capture;
-
-template <typename T>
-std::unique_ptr<T> zeroed()
-{
-    std::unique_ptr<T> rec(new T);
-    std::memset(rec.get(), 0, sizeof(T));
-    return rec;
-}
+using layouts_test::zeroed_on_heap;
 
 // The line print writes for a scalar field at level 0.
 std::string line_of(const std::string& text, const std::string& name)
@@ -54,7 +47,7 @@ std::vector<OpcodeUser> opcode_users()
     return {
         {"tools_ctrlsegment",
          [](uint8_t op) {
-             auto rec = zeroed<tools_ctrlsegment>();
+             auto rec = zeroed_on_heap<tools_ctrlsegment>();
              rec->opcode = op;
              rec->nop = 1;
              return capture([&](FILE* f) { tools_ctrlsegment_dump(rec.get(), f); });
@@ -62,21 +55,21 @@ std::vector<OpcodeUser> opcode_users()
          ""},
         {"tools_qrvctrlsegment",
          [](uint8_t op) {
-             auto rec = zeroed<tools_qrvctrlsegment>();
+             auto rec = zeroed_on_heap<tools_qrvctrlsegment>();
              rec->opcode = op;
              return capture([&](FILE* f) { tools_qrvctrlsegment_dump(rec.get(), f); });
          },
          ""},
         {"tools_fcctrlsegment",
          [](uint8_t op) {
-             auto rec = zeroed<tools_fcctrlsegment>();
+             auto rec = zeroed_on_heap<tools_fcctrlsegment>();
              rec->opcode = op;
              return capture([&](FILE* f) { tools_fcctrlsegment_dump(rec.get(), f); });
          },
          ""},
         {"tools_cqe (ctrl2)",
          [](uint8_t op) {
-             auto rec = zeroed<tools_cqe>();
+             auto rec = zeroed_on_heap<tools_cqe>();
              rec->ctrl2.opcode = op;
              return capture([&](FILE* f) { tools_cqe_dump(rec.get(), f); });
          },
@@ -107,7 +100,7 @@ TEST(ToolsOpcode, EveryUserPrintsTheOpcodeNames)
 
 TEST(ToolsOpcode, OpcodeNopAndTheNopBitPrintApart)
 {
-    auto rec = zeroed<tools_ctrlsegment>();
+    auto rec = zeroed_on_heap<tools_ctrlsegment>();
     rec->nop = 1;
     std::string text = capture([&](FILE* f) { tools_ctrlsegment_dump(rec.get(), f); });
     EXPECT_EQ(line_of(text, "opcode"), "opcode               : nop (0x0)\n");
@@ -119,7 +112,7 @@ TEST(ToolsOpcode, OpcodeNopAndTheNopBitPrintApart)
 
 TEST(ToolsWqe, ControlSegmentImage)
 {
-    auto rec = zeroed<tools_ctrlsegment>();
+    auto rec = zeroed_on_heap<tools_ctrlsegment>();
     rec->opcode = 0x1d;
     rec->owner = 1;
     rec->ip_offset = 0x12;
@@ -139,7 +132,7 @@ TEST(ToolsWqe, ControlSegmentImage)
 TEST(ToolsWqe, LargeSendEntryIsTwentyBytes)
 {
     EXPECT_EQ(tools_swqe_lso_size(), 20u);
-    auto rec = zeroed<tools_swqe_lso>();
+    auto rec = zeroed_on_heap<tools_swqe_lso>();
     rec->mss = 0x1234;
     rec->lso_hdr_size = 0x3ff;
     rec->ctrl.opcode = 14;
@@ -164,7 +157,7 @@ TEST(ToolsWqe, LargeSendEntryIsTwentyBytes)
 
 TEST(ToolsWqe, LocalInvalidateWritesOnlyItsKey)
 {
-    auto rec = zeroed<tools_localinvalidatesegment>();
+    auto rec = zeroed_on_heap<tools_localinvalidatesegment>();
     rec->mem_key = 0x01020304;
     Bytes image(32, 0xa5);
     tools_localinvalidatesegment_pack(rec.get(), image.data());
@@ -178,7 +171,7 @@ TEST(ToolsWqe, LocalInvalidateWritesOnlyItsKey)
 
 TEST(ToolsWqe, EntryPlacesItsSegmentsAndPrintsTheMisspeltNames)
 {
-    auto rec = zeroed<tools_swqe_remote_inline>();
+    auto rec = zeroed_on_heap<tools_swqe_remote_inline>();
     rec->remote_adresss.remotememoryhandle = 0x11223344;
     rec->in_line.is_inline = 1;
     rec->in_line.byte_count = 0x3ff;
@@ -224,8 +217,8 @@ TEST(ToolsArdellWqe, PacksThroughItsLastLargestMemberOnly)
     // Unpack reads nothing from bytes 0x50-0x5f.
     Bytes other = image;
     std::memset(other.data() + 0x50, 0x00, 0x10);
-    auto a = zeroed<tools_ardell_wqe>();
-    auto b = zeroed<tools_ardell_wqe>();
+    auto a = zeroed_on_heap<tools_ardell_wqe>();
+    auto b = zeroed_on_heap<tools_ardell_wqe>();
     tools_ardell_wqe_unpack(a.get(), image.data());
     tools_ardell_wqe_unpack(b.get(), other.data());
     EXPECT_EQ(std::memcmp(a.get(), b.get(), sizeof *a), 0);
@@ -237,7 +230,7 @@ TEST(ToolsArdellWqe, PrintShowsAllTwentyNineMembersOverOneRecord)
     Bytes image(96, 0);
     image[0x03] = 0x1d;  // ctrl.opcode
     image[0x1f] = 0x16;  // datagram.flow_label
-    auto rec = zeroed<tools_ardell_wqe>();
+    auto rec = zeroed_on_heap<tools_ardell_wqe>();
     tools_ardell_wqe_unpack(rec.get(), image.data());
     std::string text = capture([&](FILE* f) { tools_ardell_wqe_dump(rec.get(), f); });
     std::istringstream lines(text);
@@ -267,7 +260,7 @@ TEST(ToolsArdellWqe, PrintShowsAllTwentyNineMembersOverOneRecord)
 TEST(ToolsCqe, CommonSegmentsImage)
 {
     EXPECT_EQ(tools_commoncqesegment_size(), 4u);
-    auto rec = zeroed<tools_cqe_raweth>();
+    auto rec = zeroed_on_heap<tools_cqe_raweth>();
     rec->ctrl1.vlan = 3;
     rec->ctrl1.qpn = 0xabcdef;
     rec->raw_eth_status.res = 7;
@@ -306,7 +299,7 @@ TEST(ToolsMjtag, TransactionByteAndHeaderImage)
     tools_jtag_transaction_pack(&none, &byte);
     EXPECT_EQ(byte, 0xf4);
 
-    auto rec = zeroed<tools_mjtag>();
+    auto rec = zeroed_on_heap<tools_mjtag>();
     rec->size = 2;
     rec->sequence_number = 1;
     rec->cmd = 1;
@@ -321,14 +314,14 @@ TEST(ToolsMjtag, TransactionByteAndHeaderImage)
     expected[0x2b] = 0x01;
     EXPECT_EQ(image, expected);
 
-    auto back = zeroed<tools_mjtag>();
+    auto back = zeroed_on_heap<tools_mjtag>();
     tools_mjtag_unpack(back.get(), image.data());
     EXPECT_EQ(std::memcmp(back.get(), rec.get(), sizeof *rec), 0);
 }
 
 TEST(ToolsMjtag, PrintsTransactionsAsNumberedNestedRecords)
 {
-    auto rec = zeroed<tools_mjtag>();
+    auto rec = zeroed_on_heap<tools_mjtag>();
     rec->jtag_transaction_set[7].tdi = 1;
     std::string text = capture([&](FILE* f) { tools_mjtag_print(rec.get(), f, 1); });
     EXPECT_NE(text.find("\n\tjtag_transaction_set_007:\n\t\t======== tools_jtag_transaction ========\n"
@@ -341,7 +334,7 @@ TEST(ToolsMjtag, PrintsTransactionsAsNumberedNestedRecords)
 
 TEST(ToolsMiscReg, PacksThroughMgpir)
 {
-    auto rec = zeroed<tools_misc_reg>();
+    auto rec = zeroed_on_heap<tools_misc_reg>();
     rec->mgpir.hw_info.device_type = 0xf;
     rec->mgpir.hw_info.num_of_devices = 0x80;
     Bytes image(256, 0xa5);
@@ -358,7 +351,7 @@ TEST(ToolsMiscReg, PacksThroughMgpir)
 
 TEST(ToolsRouterCounters, GlIsThreeBitsAndIngressFollowsEgress)
 {
-    auto rec = zeroed<tools_router_counters>();
+    auto rec = zeroed_on_heap<tools_router_counters>();
     rec->Egress.RICNT.gl = 7;
     rec->Egress.RICNT.opcode = 0xf;
     rec->Ingress.RICNT.counter_set.all_separated.mpls.discard_bytes_lo = 0x01020304;
@@ -375,10 +368,10 @@ TEST(ToolsRouterCounters, GlIsThreeBitsAndIngressFollowsEgress)
 
 TEST(ToolsCableFw, FirstFieldAndModuleCommandAreLowBytesOfTheirWords)
 {
-    auto page = zeroed<tools_cable_fw_upgrade_page>();
+    auto page = zeroed_on_heap<tools_cable_fw_upgrade_page>();
     page->identifier = 0x11;
     page->module_cmd = 0x22;
-    auto legacy = zeroed<tools_legacy_upgrade_page>();
+    auto legacy = zeroed_on_heap<tools_legacy_upgrade_page>();
     legacy->image_size_checksum = 0x33;
     legacy->module_cmd = 0x44;
     Bytes a(256, 0);
@@ -395,7 +388,7 @@ TEST(ToolsCableFw, FirstFieldAndModuleCommandAreLowBytesOfTheirWords)
     EXPECT_EQ(b, eb);
 
     // The upgrade union packs through the image header.
-    auto cable = zeroed<tools_CableFwUpgrade>();
+    auto cable = zeroed_on_heap<tools_CableFwUpgrade>();
     cable->cable_fw_format.signature = 0x4d4c4e58;
     Bytes c(256, 0);
     tools_CableFwUpgrade_pack(cable.get(), c.data());
@@ -420,7 +413,7 @@ TEST(ToolsQrvtrace, ModeNamesPrintAsWrittenWithUnknownBeyond)
         {15, 15, "trc_mode             : unknown (0xf)\n", "mem_mode             : unknown (0xf)\n"},
     };
     for (const auto& c : cases) {
-        auto rec = zeroed<tools_qrvtrace_dump_header>();
+        auto rec = zeroed_on_heap<tools_qrvtrace_dump_header>();
         rec->trc_mode = c.trc_mode;
         rec->mem_mode = c.mem_mode;
         std::string text = capture([&](FILE* f) { tools_qrvtrace_dump_header_dump(rec.get(), f); });
@@ -431,7 +424,7 @@ TEST(ToolsQrvtrace, ModeNamesPrintAsWrittenWithUnknownBeyond)
 
 TEST(ToolsQrvtrace, TextFieldsPackInOrderAndPrintAtTheLeftMargin)
 {
-    auto rec = zeroed<tools_qrvtrace_dump_header_dynamic>();
+    auto rec = zeroed_on_heap<tools_qrvtrace_dump_header_dynamic>();
     std::memcpy(rec->common_header.signature, "TRCE", 4);
     rec->common_header.ver_major = 2;
     std::memcpy(rec->events_mapping[255].hash, "last", 4);
@@ -443,7 +436,7 @@ TEST(ToolsQrvtrace, TextFieldsPackInOrderAndPrintAtTheLeftMargin)
 
     // Unpack ends every text with a zero after its last character.
     std::memset(image.data() + 0x40, 'x', 64);
-    auto back = zeroed<tools_qrvtrace_dump_header_dynamic>();
+    auto back = zeroed_on_heap<tools_qrvtrace_dump_header_dynamic>();
     std::memset(back.get(), 0x7f, sizeof *back);
     tools_qrvtrace_dump_header_dynamic_unpack(back.get(), image.data());
     EXPECT_EQ(back->events_mapping[0].hash[64], '\0');
@@ -619,7 +612,7 @@ TEST(ToolsAllLayouts, UnpackAndPrintAnImageOfAllOnes)
 TEST(ToolsAllLayouts, AllOnesTextPrintsItsOwnCharactersOnly)
 {
     Bytes image(64, 0xff);
-    auto rec = zeroed<tools_event_hash>();
+    auto rec = zeroed_on_heap<tools_event_hash>();
     tools_event_hash_unpack(rec.get(), image.data());
     std::string text = capture([&](FILE* f) { tools_event_hash_dump(rec.get(), f); });
     EXPECT_EQ(text, "======== tools_event_hash ========\nhash                 : \"" + std::string(64, '\xff') + "\"\n");

@@ -16,7 +16,7 @@
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using layouts_test::Bytes;
 using layouts_test::capture;
 
 Bytes slice(const Bytes& image, size_t from, size_t to)
