@@ -574,7 +574,12 @@ def emit_header(family, stem, source_name):
     out.append('#include "tools_layouts/adb_to_c_utils.h"\n')
     out.append("#ifdef __cplusplus\nextern \"C\" {\n#endif\n")
     for layout in definition_order(family):
-        out.append("/* %s: %d bytes */" % (layout.name, layout.size))
+        if layout.is_union:
+            # Callers filling another view must know it does not travel.
+            out.append("/* %s: %d bytes, a union. Pack and unpack move the member %s\n"
+                       " * alone; the other members are views that print reads. */" % (layout.name, layout.size, layout.packs))
+        else:
+            out.append("/* %s: %d bytes */" % (layout.name, layout.size))
         out.append("%s {" % record_type(family, layout.name))
         members = [d for d in (member_declaration(family, layout, f) for f in layout.fields) if d is not None]
         if not members:
