@@ -48,7 +48,6 @@ static struct fake_i2c_transfer transfers[MAX_TRANSFERS];
 static size_t transfer_total;
 static size_t other_ioctls;
 
-typedef int (*open_fn)(const char*, int, ...);
 typedef int (*close_fn)(int);
 typedef int (*ioctl_fn)(int, unsigned long, ...);
 
@@ -88,40 +87,7 @@ static int after_open(const char* path, int flags, int fd)
     return fd;
 }
 
-static mode_t mode_argument(int flags, va_list args)
-{
-    if (flags & (O_CREAT | __O_TMPFILE)) {
-        return (mode_t)va_arg(args, int);
-    }
-    return 0;
-}
-
-#define DEFINE_OPEN(name)                                            \
-    int name(const char* path, int flags, ...)                       \
-    {                                                                \
-        static open_fn real;                                         \
-        va_list args;                                                \
-        va_start(args, flags);                                       \
-        mode_t mode = mode_argument(flags, args);                    \
-        va_end(args);                                                \
-        if (!real) {                                                 \
-            real = (open_fn)next_symbol(#name);                      \
-        }                                                            \
-        return after_open(path, flags, real(path, flags, mode));     \
-    }
-
-DEFINE_OPEN(open)
-DEFINE_OPEN(open64)
-
-int __open_2(const char* path, int flags)
-{
-    return open(path, flags);
-}
-
-int __open64_2(const char* path, int flags)
-{
-    return open64(path, flags);
-}
+#include "tests/fakes/open_interposer.h"
 
 int close(int fd)
 {

@@ -256,8 +256,6 @@ static void run_command(const uint8_t* req, size_t len)
 
 /* ------------------------------------------------------------ the kernel's side */
 
-typedef int (*open_fn)(const char*, int, ...);
-typedef int (*openat_fn)(int, const char*, int, ...);
 typedef int (*close_fn)(int);
 typedef int (*ioctl_fn)(int, unsigned long, ...);
 
@@ -295,67 +293,7 @@ static int after_open(const char* path, int flags, int fd)
     return fd;
 }
 
-static mode_t mode_argument(int flags, va_list args)
-{
-    if (flags & (O_CREAT | __O_TMPFILE)) {
-        return (mode_t)va_arg(args, int);
-    }
-    return 0;
-}
-
-#define DEFINE_OPEN(name)                                        \
-    int name(const char* path, int flags, ...)                   \
-    {                                                            \
-        static open_fn real;                                     \
-        va_list args;                                            \
-        va_start(args, flags);                                   \
-        mode_t mode = mode_argument(flags, args);                \
-        va_end(args);                                            \
-        if (!real) {                                             \
-            real = (open_fn)next_symbol(#name);                  \
-        }                                                        \
-        return after_open(path, flags, real(path, flags, mode)); \
-    }
-
-#define DEFINE_OPENAT(name)                                             \
-    int name(int dir, const char* path, int flags, ...)                 \
-    {                                                                   \
-        static openat_fn real;                                          \
-        va_list args;                                                   \
-        va_start(args, flags);                                          \
-        mode_t mode = mode_argument(flags, args);                       \
-        va_end(args);                                                   \
-        if (!real) {                                                    \
-            real = (openat_fn)next_symbol(#name);                       \
-        }                                                               \
-        return after_open(path, flags, real(dir, path, flags, mode));   \
-    }
-
-DEFINE_OPEN(open)
-DEFINE_OPEN(open64)
-DEFINE_OPENAT(openat)
-DEFINE_OPENAT(openat64)
-
-/* The fortified entry points a program built with _FORTIFY_SOURCE calls. */
-int __open_2(const char* path, int flags)
-{
-    return open(path, flags);
-}
-
-int __open64_2(const char* path, int flags)
-{
-    return open64(path, flags);
-}
-
-int __openat_2(int dir, const char* path, int flags)
-{
-    return openat(dir, path, flags);
-}
-
-int __openat64_2(int dir, const char* path, int flags)
-{
-    return openat64(dir, path, flags);
-}
+#include "tests/fakes/open_interposer.h"
 
 int close(int fd)
 {
