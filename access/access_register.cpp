@@ -22,13 +22,12 @@
 #include "access/tlv.h"
 #include "access/tools_cmdif.h"
 #include "tov_core/device/bridge.h"
+#include "tov_core/device/ib/IBDeviceWrapperC.h"
 
 #define KELVRA_WEAK __attribute__((weak))
 
 extern "C" {
-/* The InfiniBand layer and the gearbox tunnel, linked in with their roads. */
-int is_gmp_supported(int method, tov_core::Device* device) KELVRA_WEAK;
-int is_class_a_supported(int method, tov_core::Device* device) KELVRA_WEAK;
+/* The gearbox tunnel, linked in with its road. */
 int check_if_mddt_wrapper_needed(mFile* mf, uint16_t reg_id) KELVRA_WEAK;
 int create_mddt_wrapper_for_prm_payload(mFile* mf, uint16_t reg_id, int method, void* data, uint32_t reg_size,
                                         uint32_t r_size_reg, uint32_t w_size_reg, int* reg_status) KELVRA_WEAK;
@@ -91,7 +90,7 @@ int is_smart_retimer(mFile* mf)
 
 int supports_reg_access_gmp(mFile* mf, int reg_method)
 {
-    if (mf == nullptr || !is_ib(mf) || is_gmp_supported == nullptr) {
+    if (mf == nullptr || !is_ib(mf) || mf->device == nullptr) {
         return 0;
     }
     return is_gmp_supported(reg_method, mf->device) != 0;
@@ -99,7 +98,7 @@ int supports_reg_access_gmp(mFile* mf, int reg_method)
 
 int supports_reg_access_cls_a(mFile* mf, int reg_method)
 {
-    if (mf == nullptr || !is_ib(mf) || is_class_a_supported == nullptr) {
+    if (mf == nullptr || !is_ib(mf) || mf->device == nullptr) {
         return 0;
     }
     return is_class_a_supported(reg_method, mf->device) != 0;

@@ -2,8 +2,7 @@
  * In-band helpers: the access core's side of InfiniBand devices. The
  * framework's InfiniBand device object does the datagram work; the core
  * reaches it through the general bridge functions (words and blocks) and the
- * InfiniBand bridge functions (SMPs, reset), which come with the InfiniBand
- * layer and are referenced weakly until it is linked in.
+ * InfiniBand bridge functions (SMPs, reset).
  */
 #include "access/debug_trace.h"
 #include "access/inband.h"
@@ -17,14 +16,7 @@
 #include "access/tlv.h"
 #include "access/ul_context.h"
 #include "tov_core/device/bridge.h"
-
-#define KELVRA_WEAK __attribute__((weak))
-
-extern "C" {
-int mad_set(uint8_t* data, unsigned int attr_id, unsigned int attr_mod, tov_core::Device* device) KELVRA_WEAK;
-int mad_get(uint8_t* data, unsigned int attr_id, unsigned int attr_mod, tov_core::Device* device) KELVRA_WEAK;
-int reset_ib_device(tov_core::Device* device) KELVRA_WEAK;
-}
+#include "tov_core/device/ib/IBDeviceWrapperC.h"
 
 namespace {
 
@@ -124,9 +116,9 @@ int send_smp(mFile* mf, uint8_t* data, unsigned int attr_id, unsigned int attr_m
         return -1;
     }
     if (method == ACCESS_METHOD_SET) {
-        return mad_set != nullptr ? mad_set(data, attr_id, attr_mod, mf->device) : -1;
+        return mad_set(data, attr_id, attr_mod, mf->device);
     }
-    return mad_get != nullptr ? mad_get(data, attr_id, attr_mod, mf->device) : -1;
+    return mad_get(data, attr_id, attr_mod, mf->device);
 }
 
 int send_smp_set(mFile* mf, uint8_t* data, unsigned int attr_id, unsigned int attr_mod)
@@ -215,7 +207,7 @@ int msw_reset(mFile* mf)
         errno = EPERM;
         return -1;
     }
-    if (reset_ib_device == nullptr || mf->device == nullptr) {
+    if (mf->device == nullptr) {
         errno = ENOTSUP;
         return -1;
     }

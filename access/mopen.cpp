@@ -885,6 +885,11 @@ mFile* mopend_inner(const char* name_in, int t)
             if (!is_valid_ib_device_name(local)) {
                 return fail_open(mf, EINVAL);
             }
+            // Every word and register of the handle goes through the
+            // framework's device: without one the handle could do nothing.
+            if (mf->device == nullptr) {
+                return fail_open(mf, ENODEV);
+            }
             mf->access_type = ACCESS_IB;
         } else {
             mf->remote_sock = -1;

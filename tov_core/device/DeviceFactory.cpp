@@ -1,6 +1,7 @@
 #include "tov_core/device/DeviceFactory.h"
 
 #include "tov_core/device/i2c_dev/I2CDevice.h"
+#include "tov_core/device/ib/IBDevice.h"
 #include "tov_core/device/quorvane_os/QuorvaneOSDevice.h"
 #include "tov_core/device/usb_devices/qzusb/QZUSBDevice.h"
 #include "tov_core/device/vare/VarEDevice.h"
@@ -60,6 +61,8 @@ tov_core::Device* DeviceFactory::CreateDevice(std::string& name, eCommunicationT
         return new tov_core::ZKJTAGDevice(name, type);
     case COMMUNICATION_TYPE_VARE:
         return new tov_core::VarEDevice(name, type);
+    case COMMUNICATION_TYPE_IB:
+        return new IBDevice(name, type);
     // Both USB-bus kinds make the same adapter class, which keeps the type
     // it was given.
     case COMMUNICATION_TYPE_QZUSB:
@@ -68,7 +71,6 @@ tov_core::Device* DeviceFactory::CreateDevice(std::string& name, eCommunicationT
 
     // Kinds recognised by name whose classes come with their own back-ends.
     // Each is connected by one case that returns `new <Class>(name, type)`.
-    case COMMUNICATION_TYPE_IB:
     case COMMUNICATION_TYPE_NDC:
         return nullptr;
 

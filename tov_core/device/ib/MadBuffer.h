@@ -77,9 +77,11 @@ public:
     // transfer passes the 16-bit block number with its two bytes exchanged,
     // which puts it most significant byte first in bytes 8-9.
     void SetBufferConfiguration(uint32_t configuration);
-    // Copies one block (55 words) from `source` into the data area, then
-    // clears the 232-byte `snapshot` and copies the whole payload into it.
-    void SetBufferData(const uint32_t* source, uint32_t* snapshot);
+    // Copies the first block of a register: `length` bytes of `source`, at
+    // most one block (220 bytes), into the data area; the rest of the area
+    // keeps what it held. Then clears the 232-byte `snapshot` and copies the
+    // whole payload into it. `source` is never read past `length`.
+    void SetBufferData(const uint32_t* source, uint32_t length, uint32_t* snapshot);
     // Copies `byteCount` bytes of the data area (at most one block, 220
     // bytes) to `destination` + block x 55 words.
     void WriteDataBlock(uint32_t* destination, uint32_t block, uint32_t byteCount) const;
