@@ -3,6 +3,7 @@
 #include "tov_core/device/i2c_dev/I2CDevice.h"
 #include "tov_core/device/ib/IBDevice.h"
 #include "tov_core/device/quorvane_os/QuorvaneOSDevice.h"
+#include "tov_core/device/usb_devices/ndc/NDCDevice.h"
 #include "tov_core/device/usb_devices/qzusb/QZUSBDevice.h"
 #include "tov_core/device/vare/VarEDevice.h"
 #include "tov_core/device/zkjtag/ZKJTAGDevice.h"
@@ -68,11 +69,8 @@ tov_core::Device* DeviceFactory::CreateDevice(std::string& name, eCommunicationT
     case COMMUNICATION_TYPE_QZUSB:
     case COMMUNICATION_TYPE_QZUSB_BUS:
         return new QZUSBDevice(name, type);
-
-    // Kinds recognised by name whose classes come with their own back-ends.
-    // Each is connected by one case that returns `new <Class>(name, type)`.
     case COMMUNICATION_TYPE_NDC:
-        return nullptr;
+        return new NDCDevice(name, type);
 
     // The access core drives gpu handles itself: never an object.
     case COMMUNICATION_TYPE_GPU:

@@ -26,7 +26,8 @@ public:
     // Sets the frequency code to the low 8 bits of `frequency`; 0.
     virtual int SetI2CFrequency(uint32_t frequency) = 0;
     // Marks found[a] = 1 for every 7-bit address a that answers on the bus;
-    // `found` must hold 128 bytes and other entries are left alone. 0.
+    // `found` must hold 128 bytes, cleared by the caller (the first kind
+    // leaves the other entries alone, the second writes them 0). 0.
     virtual int ScanI2CSecondary(uint8_t* found) = 0;
     // The adapter's firmware version; 0.
     virtual int GetFWVersion(uint32_t& major, uint32_t& minor) = 0;
