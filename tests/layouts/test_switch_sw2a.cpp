@@ -23,6 +23,8 @@ namespace {
 
 using layouts_test::Bytes;
 using layouts_test::capture;
+using layouts_test::lines_of;
+using layouts_test::member_lines;
 
 template <typename T>
 std::unique_ptr<T> filled(uint8_t byte)
@@ -46,29 +48,6 @@ Bytes image_with(size_t size, std::initializer_list<std::pair<size_t, uint8_t>> 
         image.at(b.first) = b.second;
     }
     return image;
-}
-
-std::vector<std::string> lines_of(const std::string& text)
-{
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    std::string line;
-    while (std::getline(in, line)) {
-        lines.push_back(line);
-    }
-    return lines;
-}
-
-// The member lines of a union's dump: "name:" at column 0.
-std::vector<std::string> member_lines(const std::string& dump)
-{
-    std::vector<std::string> names;
-    for (const std::string& line : lines_of(dump)) {
-        if (!line.empty() && line[0] != '\t' && line.back() == ':') {
-            names.push_back(line.substr(0, line.size() - 1));
-        }
-    }
-    return names;
 }
 
 size_t count_lines_starting(const std::string& text, const std::string& prefix)

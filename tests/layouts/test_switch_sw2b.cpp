@@ -23,39 +23,10 @@ namespace {
 
 using layouts_test::Bytes;
 using layouts_test::capture;
+using layouts_test::set_bits;
+using layouts_test::word_bits;
+using layouts_test::join;
 using layouts_test::zeroed_on_heap;
-
-// Bit addresses (0 = most significant bit of byte 0) that are set.
-std::set<unsigned> set_bits(const Bytes& image)
-{
-    std::set<unsigned> bits;
-    for (unsigned a = 0; a < 8 * image.size(); ++a) {
-        if (image[a / 8] & (0x80u >> (a % 8))) {
-            bits.insert(a);
-        }
-    }
-    return bits;
-}
-
-// Bits msb down to lsb of the big-endian 32-bit word `word`, the way the
-// register descriptions name them.
-std::set<unsigned> word_bits(unsigned word, unsigned msb, unsigned lsb)
-{
-    std::set<unsigned> bits;
-    for (unsigned b = lsb; b <= msb; ++b) {
-        bits.insert(32 * word + 31 - b);
-    }
-    return bits;
-}
-
-std::set<unsigned> join(std::initializer_list<std::set<unsigned>> parts)
-{
-    std::set<unsigned> bits;
-    for (const auto& part : parts) {
-        bits.insert(part.begin(), part.end());
-    }
-    return bits;
-}
 
 std::set<unsigned> byte_range(unsigned first, unsigned last)
 {

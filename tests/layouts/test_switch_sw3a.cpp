@@ -20,6 +20,8 @@ namespace {
 
 using layouts_test::Bytes;
 using layouts_test::capture;
+using layouts_test::lines_of;
+using layouts_test::member_lines;
 
 template <typename T>
 std::unique_ptr<T> filled(uint8_t byte)
@@ -79,29 +81,6 @@ void expect_pack_writes_only(const T& rec, size_t size, void (*pack)(const T*, u
     for (size_t addr : differing_bits(before, image)) {
         EXPECT_TRUE(in_ranges(addr, written)) << "bit " << addr << " was written";
     }
-}
-
-std::vector<std::string> lines_of(const std::string& text)
-{
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    std::string line;
-    while (std::getline(in, line)) {
-        lines.push_back(line);
-    }
-    return lines;
-}
-
-// The member lines of a union's dump: "name:" at column 0.
-std::vector<std::string> member_lines(const std::string& dump)
-{
-    std::vector<std::string> names;
-    for (const std::string& line : lines_of(dump)) {
-        if (!line.empty() && line[0] != '\t' && line.back() == ':') {
-            names.push_back(line.substr(0, line.size() - 1));
-        }
-    }
-    return names;
 }
 
 // Every line of `text` that, without its leading TABs, starts with `prefix`.

@@ -22,19 +22,9 @@ namespace {
 
 using layouts_test::Bytes;
 using layouts_test::capture;
+using layouts_test::set_bits;
+using layouts_test::join;
 using layouts_test::zeroed_on_heap;
-
-// Bit addresses (0 = most significant bit of byte 0) that are set.
-std::set<unsigned> set_bits(const Bytes& image)
-{
-    std::set<unsigned> bits;
-    for (unsigned a = 0; a < 8 * image.size(); ++a) {
-        if (image[a / 8] & (0x80u >> (a % 8))) {
-            bits.insert(a);
-        }
-    }
-    return bits;
-}
 
 // `width` bit addresses from `first`.
 std::set<unsigned> span(unsigned first, unsigned width)
@@ -42,15 +32,6 @@ std::set<unsigned> span(unsigned first, unsigned width)
     std::set<unsigned> bits;
     for (unsigned a = first; a < first + width; ++a) {
         bits.insert(a);
-    }
-    return bits;
-}
-
-std::set<unsigned> join(std::initializer_list<std::set<unsigned>> parts)
-{
-    std::set<unsigned> bits;
-    for (const auto& part : parts) {
-        bits.insert(part.begin(), part.end());
     }
     return bits;
 }

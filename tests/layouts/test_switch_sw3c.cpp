@@ -21,6 +21,7 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 using layouts_test::capture;
+using layouts_test::lines_of;
 
 template <typename T>
 std::unique_ptr<T> zeroed()
@@ -28,17 +29,6 @@ std::unique_ptr<T> zeroed()
     std::unique_ptr<T> rec(new T);
     std::memset(rec.get(), 0, sizeof(T));
     return rec;
-}
-
-std::vector<std::string> lines_of(const std::string& text)
-{
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    std::string line;
-    while (std::getline(in, line)) {
-        lines.push_back(line);
-    }
-    return lines;
 }
 
 // The first line (TABs stripped) whose text starts with `prefix`.
