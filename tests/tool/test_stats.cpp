@@ -133,7 +133,7 @@ struct Shown {
 
 class StatsTest : public ::testing::Test {
 protected:
-    // Serves spec's host through a recording control socket; `answer`
+    // Serves the host that the description gives through a recording control socket; `answer`
     // may take over a request by returning a non-empty reply.
     kelvra_sim::Host& serve(const kelvra_sim::HostSpec& spec)
     {
