@@ -246,6 +246,20 @@ INSTANTIATE_TEST_SUITE_P(Cases, NdcTimeout,
                                          TimeoutCase{"hexadecimal", "0x249F0", false, 150}),
                          [](const testing::TestParamInfo<TimeoutCase>& i) { return std::string(i.param.name); });
 
+// A time-out too large for the 32-bit clock is the longest one that still
+// expires, not its low 32 bits: 2^32 would otherwise be 0 and fail at once.
+TEST_F(NdcReader, HugeTimeoutIsNotCutToItsLowBits)
+{
+    for (const char* value : {"4294967296", "18446744073709551615"}) {
+        setenv("NDC_TRANSACTION_TIMEOUT", value, 1);
+        Adapter adapter(sim().path());
+        sim().script({Answer::Model()});
+        uint16_t freq = 0;
+        EXPECT_NO_THROW(freq = adapter.ndc()->GetI2CFrequency()) << value;
+        (void)freq;
+    }
+}
+
 // A node that keeps reporting "readable" with nothing to read (the adapter
 // went away mid-reply) is waited on asleep, not in a busy loop.
 TEST_F(NdcReader, AHungUpNodeIsWaitedOnAsleepUntilTheTimeout)

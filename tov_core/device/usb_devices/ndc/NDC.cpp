@@ -44,7 +44,12 @@ NDC::NDC(std::string& name, eCommunicationType type)
 {
     const char* timeout = getenv("NDC_TRANSACTION_TIMEOUT");
     if (timeout != nullptr) {
-        transactionTimeout = static_cast<unsigned int>(strtoul(timeout, nullptr, 0));
+        // The clock the wait measures against wraps at 2^32 microseconds: a
+        // longer time-out would never expire, and cutting a larger number to
+        // 32 bits could make it 0. Such values wait the longest bounded time.
+        unsigned long long value = strtoull(timeout, nullptr, 0);
+        transactionTimeout = value > MAX_TRANSACTION_TIMEOUT_US ? MAX_TRANSACTION_TIMEOUT_US
+                                                                : static_cast<unsigned int>(value);
     }
     ParseFileDescriptor(name);
     // Presence alone switches it on: an empty value counts.

@@ -49,6 +49,9 @@ class NDC : public USBDevice {
 public:
     static constexpr const char* SEMAPHORE_NAME = "ndc_semaphore";
     static constexpr unsigned int DEFAULT_TRANSACTION_TIMEOUT_US = 250000;
+    // Half the range of the microsecond clock the wait measures with
+    // (about 36 minutes): the longest time-out that still expires.
+    static constexpr unsigned int MAX_TRANSACTION_TIMEOUT_US = 0x7FFFFFFF;
     static constexpr unsigned char REQUEST_INDICATOR = '&';
     static constexpr unsigned char REPLY_INDICATOR = '@';
     // Largest data piece asked of the node at once.
