@@ -205,6 +205,16 @@ namespace {
 
 constexpr uint32_t kStdbFixedSize = 8;
 
+// Words of the answer the caller's array takes: what the record says the
+// array holds (its length, or read_size / 4 when that is 0), never more
+// than the data the image carries. A data length beyond the request must
+// not let the answer run past the caller's array.
+uint32_t answer_capacity(const reg_access_hca_mtrc_stdb_reg_ext& record, uint32_t data_size)
+{
+    const uint32_t held = record.string_db_data_len != 0 ? record.string_db_data_len : record.read_size / 4;
+    return held < data_size / 4 ? held : data_size / 4;
+}
+
 }  // namespace
 
 extern "C" int reg_access_mtrc_stdb(mFile* mf, uint32_t method, struct reg_access_hca_mtrc_stdb_reg_ext* mtrc_stdb,
@@ -223,7 +233,7 @@ extern "C" int reg_access_mtrc_stdb(mFile* mf, uint32_t method, struct reg_acces
     // Worked on a copy: a failed exchange leaves the caller's record as it
     // was, and the answer is cut to the words the caller's array holds.
     reg_access_hca_mtrc_stdb_reg_ext work = *mtrc_stdb;
-    work.string_db_data_len = data_size / 4;
+    work.string_db_data_len = answer_capacity(*mtrc_stdb, data_size);
     if (reg_access::has_device_type(mf, reg_access::kGpuDeviceType)) {
         reg_access::RegisterLayout layout = REG_ACCESS_LAYOUT(0x9042, reg_access_hca_mtrc_stdb_reg_ext);
         int rc = reg_access::access_register_sized(mf, method, &work, layout, reg_access::Exchange{size, 0, 0, nullptr});
@@ -231,7 +241,7 @@ extern "C" int reg_access_mtrc_stdb(mFile* mf, uint32_t method, struct reg_acces
             // The device answers over the record's bytes; the caller's array
             // stays the caller's.
             work.string_db_data = mtrc_stdb->string_db_data;
-            work.string_db_data_len = data_size / 4;
+            work.string_db_data_len = answer_capacity(*mtrc_stdb, data_size);
             *mtrc_stdb = work;
         }
         return rc;

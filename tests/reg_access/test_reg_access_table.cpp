@@ -303,6 +303,34 @@ TEST_F(StringDatabase, AnAnswerAnnouncingMoreIsCutToTheData)
     EXPECT_LE(rec.read_size, 8u);
 }
 
+TEST_F(StringDatabase, ADataLengthBeyondTheRequestFillsOnlyTheCallersArray)
+{
+    // The array's size comes from the record: its length, or read_size / 4
+    // when the length is 0. The device answers the 64 data bytes asked for.
+    for (uint32_t declared : {4u, 0u}) {
+        SCOPED_TRACE(declared);
+        struct {
+            uint32_t words[4];
+            uint32_t guard[12];
+        } memory;
+        std::memset(&memory, 0, sizeof memory);
+        auto rec = zeroed<reg_access_hca_mtrc_stdb_reg_ext>();
+        rec.read_size = 16;
+        rec.string_db_data = memory.words;
+        rec.string_db_data_len = declared;
+        stand_in.answer = [](uint8_t* payload, uint32_t size) {
+            payload[3] = static_cast<uint8_t>(size - 8);
+            std::memset(payload + 8, 0x11, size - 8);
+        };
+        EXPECT_EQ(reg_access_mtrc_stdb(kPlainHandle, 1, &rec, 64), 0);
+        ASSERT_FALSE(stand_in.calls.empty());
+        EXPECT_EQ(stand_in.calls.back().reg_size, 72u);
+        EXPECT_EQ(memory.words[3], 0x11111111u);
+        EXPECT_EQ(memory.guard[0], 0u) << "nothing written past the caller's four words";
+        EXPECT_EQ(rec.read_size, 16u);
+    }
+}
+
 TEST_F(StringDatabase, AFailedReadLeavesTheRecordAsItWas)
 {
     uint32_t words[2] = {5, 6};
