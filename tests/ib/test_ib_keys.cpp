@@ -189,6 +189,41 @@ TEST(ManagementKeys, MissingGuid2LidIsAnError)
     EXPECT_EQ(FrameworkError([] { MKey().GetMKey(16); }), "Failed to open Guid2Lid file: " + files.dir() + "/guid2lid\n");
 }
 
+// What stands at a cache file's name is refused without blocking and
+// without reading without end: a FIFO, a link to an endless device, a
+// directory.
+TEST(ManagementKeys, HostileCacheFilesAreRefusedNotRead)
+{
+    struct Plant {
+        const char* file;
+        const char* kind;
+        std::string message;
+    };
+    const Plant plants[] = {
+        {"guid2lid", "fifo", "Failed to open Guid2Lid file: "},
+        {"guid2lid", "zero", "Failed to open Guid2Lid file: "},
+        {"guid2mkey", "fifo", "Failed to open Guid2Key file: "},
+        {"guid2mkey", "zero", "Failed to open Guid2Key file: "},
+        {"guid2mkey", "dir", "Failed to open Guid2Key file: "},
+    };
+    for (const Plant& p : plants) {
+        SCOPED_TRACE(std::string(p.file) + " " + p.kind);
+        KeyFiles files(kEnabled);
+        if (std::string(p.file) != "guid2lid") {
+            files.write("guid2lid", G(" 0x10 0x1f\n"));
+        }
+        const std::string path = files.dir() + "/" + p.file;
+        if (std::string(p.kind) == "fifo") {
+            ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
+        } else if (std::string(p.kind) == "zero") {
+            ASSERT_EQ(symlink("/dev/zero", path.c_str()), 0);
+        } else {
+            ASSERT_EQ(mkdir(path.c_str(), 0700), 0);
+        }
+        EXPECT_EQ(FrameworkError([] { MKey().GetMKey(16); }), p.message + path + "\n");
+    }
+}
+
 TEST(ManagementKeys, MissingKeyFileGivesKeyZeroWithAWarning)
 {
     ib_test::LogEverything();

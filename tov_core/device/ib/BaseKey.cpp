@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <fstream>
+#include <sstream>
 #include <stdexcept>
 
 #include "tov_core/tov_core_utils/exception/TovGeneralException.h"
@@ -152,12 +153,28 @@ void BaseKey::ExtractKey(const std::string& lid)
     }
 }
 
+namespace {
+
+// OpenSM's cache files list every port of a fabric, a line each: far below
+// this even for the largest fabrics. Whatever stands at their names (a FIFO,
+// a device, a huge file) must not block the device's construction or fill
+// the memory.
+const size_t kOpenSmFileLimit = 64u << 20;
+
+bool ReadOpenSmFile(const std::string& path, std::string& text)
+{
+    return tov_core::ReadRegularFile(path, kOpenSmFileLimit, text) == tov_core::RegularFileStatus::Ok;
+}
+
+}  // namespace
+
 int BaseKey::ParseGuid2LidFile(const std::string& lid, std::string& guid)
 {
-    std::ifstream file(m_oGuid2LidPath);
-    if (!file.is_open()) {
+    std::string text;
+    if (!ReadOpenSmFile(m_oGuid2LidPath, text)) {
         TOV_THROW_GENERAL("Failed to open Guid2Lid file: " << m_oGuid2LidPath);
     }
+    std::istringstream file(text);
     std::string line;
     while (std::getline(file, line)) {
         if (ParseGuid2LidLine(lid, guid, line) == 0) {
@@ -197,10 +214,11 @@ int BaseKey::ParseGuid2KeyFile(const std::string& guid)
         TOV_LOG_WARNING("Unable to find Guid2Key file: " + m_oKeyFilePath);
         return 0;
     }
-    std::ifstream file(m_oKeyFilePath);
-    if (!file.is_open()) {
+    std::string text;
+    if (!ReadOpenSmFile(m_oKeyFilePath, text)) {
         TOV_THROW_GENERAL("Failed to open Guid2Key file: " << m_oKeyFilePath);
     }
+    std::istringstream file(text);
     std::string line;
     while (std::getline(file, line)) {
         int matched = 1;
