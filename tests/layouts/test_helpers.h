@@ -30,13 +30,20 @@ T zeroed()
     return rec;
 }
 
-// The same on the heap, for records too large for the stack.
+// A record on the heap (for records too large for the stack) with every
+// byte set to `byte`.
+template <typename T>
+std::unique_ptr<T> filled_on_heap(uint8_t byte)
+{
+    std::unique_ptr<T> rec(new T);
+    std::memset(rec.get(), byte, sizeof(T));
+    return rec;
+}
+
 template <typename T>
 std::unique_ptr<T> zeroed_on_heap()
 {
-    std::unique_ptr<T> rec(new T);
-    std::memset(rec.get(), 0, sizeof(T));
-    return rec;
+    return filled_on_heap<T>(0);
 }
 
 // Runs fn on a memory stream and returns everything it wrote.
@@ -107,6 +114,16 @@ inline std::set<unsigned> join(std::initializer_list<std::set<unsigned>> parts)
     std::set<unsigned> bits;
     for (const auto& part : parts) {
         bits.insert(part.begin(), part.end());
+    }
+    return bits;
+}
+
+// Every bit address of bytes first to last.
+inline std::set<unsigned> byte_range(unsigned first, unsigned last)
+{
+    std::set<unsigned> bits;
+    for (unsigned a = 8 * first; a < 8 * (last + 1); ++a) {
+        bits.insert(a);
     }
     return bits;
 }

@@ -23,22 +23,10 @@ namespace {
 
 using layouts_test::Bytes;
 using layouts_test::capture;
+using layouts_test::filled_on_heap;
+using layouts_test::zeroed_on_heap;
 using layouts_test::lines_of;
 using layouts_test::member_lines;
-
-template <typename T>
-std::unique_ptr<T> filled(uint8_t byte)
-{
-    std::unique_ptr<T> rec(new T);
-    std::memset(rec.get(), byte, sizeof(T));
-    return rec;
-}
-
-template <typename T>
-std::unique_ptr<T> zeroed()
-{
-    return filled<T>(0);
-}
 
 // An image of `size` bytes, zero but for the given bytes.
 Bytes image_with(size_t size, std::initializer_list<std::pair<size_t, uint8_t>> bytes)
@@ -74,7 +62,7 @@ class SwitchHtgtType : public ::testing::TestWithParam<HtgtTypeCase> {};
 
 TEST_P(SwitchHtgtType, PrintsTheValueNameOrUnknown)
 {
-    auto rec = zeroed<switchen_htgt>();
+    auto rec = zeroed_on_heap<switchen_htgt>();
     rec->type = GetParam().type;
     const std::string text = capture([&](FILE* f) { switchen_htgt_dump(rec.get(), f); });
     const std::vector<std::string> lines = lines_of(text);
@@ -93,7 +81,7 @@ INSTANTIATE_TEST_SUITE_P(Values, SwitchHtgtType,
 
 TEST(SwitchHtgt, PathAreaHoldsOnlyTheDirectRoutePath)
 {
-    auto rec = zeroed<switchen_htgt>();
+    auto rec = zeroed_on_heap<switchen_htgt>();
     rec->grp = 0x12;
     rec->type = 0x4;
     rec->priority = 0x9;
@@ -117,14 +105,14 @@ TEST(SwitchHtgt, PathAreaHoldsOnlyTheDirectRoutePath)
         ASSERT_EQ(dirty[i], 0xa5) << "byte " << i;
     }
 
-    auto back = zeroed<switchen_htgt>();
+    auto back = zeroed_on_heap<switchen_htgt>();
     switchen_htgt_unpack(back.get(), image.data());
     EXPECT_EQ(std::memcmp(back.get(), rec.get(), sizeof(switchen_htgt)), 0);
 }
 
 TEST(SwitchHtgt, PrintsBothPathViewsFromOneRecord)
 {
-    auto rec = zeroed<switchen_htgt>();
+    auto rec = zeroed_on_heap<switchen_htgt>();
     rec->path.path_direct_en.rdq = 0x21;
     rec->path.path_direct_en.cpu_system_port = 0x7;
     const std::string text = capture([&](FILE* f) { switchen_htgt_print(rec.get(), f, 1); });
@@ -170,7 +158,7 @@ TEST_P(SwitchOwnerBit, IsTheLastBitOfTheEntry)
 template <typename T>
 Bytes pack_owner_of(void (*pack)(const T*, uint8_t*), unsigned (*size)(), std::function<void(T*)> set)
 {
-    auto rec = zeroed<T>();
+    auto rec = zeroed_on_heap<T>();
     set(rec.get());
     Bytes image(size(), 0);
     pack(rec.get(), image.data());
@@ -217,7 +205,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(SwitchWqeFormat, AddressesAreHighWordFirst)
 {
-    auto rec = zeroed<switchen_wqe_format>();
+    auto rec = zeroed_on_heap<switchen_wqe_format>();
     rec->byte_count0 = 0x3fff;
     rec->c = 1;
     rec->address1_hi = 0x11223344;
@@ -293,7 +281,7 @@ TEST_P(SwitchQosTables, EntryLandsAtItsIndex)
 template <typename T>
 Bytes pack_record(void (*pack)(const T*, uint8_t*), unsigned (*size)(), std::function<void(T*)> set)
 {
-    auto rec = zeroed<T>();
+    auto rec = zeroed_on_heap<T>();
     set(rec.get());
     Bytes image(size(), 0);
     pack(rec.get(), image.data());
@@ -386,7 +374,7 @@ TEST(SwitchQpem, LastEntryUnpacksFromTheLastByte)
     Bytes image(switchen_qpem_size(), 0);
     image[259] = 0x86;
     image[1] = 0x33;
-    auto rec = zeroed<switchen_qpem>();
+    auto rec = zeroed_on_heap<switchen_qpem>();
     switchen_qpem_unpack(rec.get(), image.data());
     EXPECT_EQ(rec->local_port, 0x33);
     EXPECT_EQ(rec->switch_prio[15].ecn[3].color[3].exp, 6);
@@ -396,7 +384,7 @@ TEST(SwitchQpem, LastEntryUnpacksFromTheLastByte)
 
 TEST(SwitchQpem, PrintsEveryColorEntryOneLevelBelowItsTable)
 {
-    auto rec = zeroed<switchen_qpem>();
+    auto rec = zeroed_on_heap<switchen_qpem>();
     rec->switch_prio[15].ecn[3].color[3].exp = 5;
     const std::string text = capture([&](FILE* f) { switchen_qpem_dump(rec.get(), f); });
     EXPECT_EQ(count_lines_starting(text, "switch_prio_"), 16u);
@@ -415,7 +403,7 @@ TEST(SwitchQpem, PrintsEveryColorEntryOneLevelBelowItsTable)
 
 TEST(SwitchQdpm, PrintsOneLinePerWord)
 {
-    auto rec = zeroed<switchen_qdpm>();
+    auto rec = zeroed_on_heap<switchen_qdpm>();
     for (int i = 0; i < 16; ++i) {
         rec->dword[i] = 0x01010101u * static_cast<uint32_t>(i);
     }
@@ -456,7 +444,7 @@ TEST_P(SwitchFieldBytes, AllOnesRecordSetsOnlyItsFields)
 template <typename T>
 Bytes pack_all_ones(void (*pack)(const T*, uint8_t*), unsigned (*size)())
 {
-    auto rec = filled<T>(0xff);
+    auto rec = filled_on_heap<T>(0xff);
     Bytes image(size(), 0);
     pack(rec.get(), image.data());
     return image;
@@ -500,7 +488,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(SwitchSpzr, NodeDescriptionAndMaxPkeyPlaces)
 {
-    auto rec = zeroed<switchen_spzr>();
+    auto rec = zeroed_on_heap<switchen_spzr>();
     rec->max_pkey = 0xfffe;
     rec->NodeDescription.DWORD[0] = 0x11223344;
     rec->NodeDescription.DWORD[15] = 0xaabbccdd;
@@ -517,7 +505,7 @@ TEST(SwitchSpzr, NodeDescriptionAndMaxPkeyPlaces)
 
 TEST(SwitchFipl, BitmapsAreHighPortsFirst)
 {
-    auto rec = zeroed<switchen_fipl>();
+    auto rec = zeroed_on_heap<switchen_fipl>();
     rec->ipl.port_255_224 = 0x80000000;
     rec->ipl.port_31_0 = 0x00000001;
     rec->ipl_mask.port_31_0 = 0x00000003;
@@ -528,7 +516,7 @@ TEST(SwitchFipl, BitmapsAreHighPortsFirst)
 
 TEST(SwitchFlcnt, CounterHandleAndCountersFollowTheHeader)
 {
-    auto rec = zeroed<switchen_flcnt>();
+    auto rec = zeroed_on_heap<switchen_flcnt>();
     rec->igl = 3;
     rec->clr = 1;
     rec->counter_handle.pkt_hw_index = 0x1ff;
@@ -546,7 +534,7 @@ TEST(SwitchFlcnt, CounterHandleAndCountersFollowTheHeader)
 // exactly what a layout nesting that member at 0 would.
 TEST(SwitchIbSwitch, MovesAndPrintsItsOnlyMember)
 {
-    auto rec = zeroed<switchen_ib_switch>();
+    auto rec = zeroed_on_heap<switchen_ib_switch>();
     rec->spzr.swid = 0x7;
     rec->spzr.node_guid_l = 0xdeadbeef;
     rec->spzr.NodeDescription.DWORD[2] = 0x41424344;
@@ -559,7 +547,7 @@ TEST(SwitchIbSwitch, MovesAndPrintsItsOnlyMember)
     EXPECT_EQ(via_class, via_register);
     EXPECT_EQ(via_class[0], 0x07);
 
-    auto back = zeroed<switchen_ib_switch>();
+    auto back = zeroed_on_heap<switchen_ib_switch>();
     switchen_ib_switch_unpack(back.get(), via_class.data());
     EXPECT_EQ(back->spzr.node_guid_l, 0xdeadbeefu);
     EXPECT_EQ(back->spzr.NodeDescription.DWORD[2], 0x41424344u);
@@ -660,7 +648,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(SwitchQos, PacksThroughTheSchedulingElement)
 {
-    auto rec = zeroed<switchen_qos>();
+    auto rec = zeroed_on_heap<switchen_qos>();
     rec->qeec.local_port = 0x11;
     rec->qeec.min_shaper_rate = 0x123456;
     rec->qeec.dwrr_weight = 0x99;
@@ -672,7 +660,7 @@ TEST(SwitchQos, PacksThroughTheSchedulingElement)
 
 TEST(SwitchManagementInterface, PacksThroughTheLastCompletionFormat)
 {
-    auto rec = zeroed<switchen_management_interface>();
+    auto rec = zeroed_on_heap<switchen_management_interface>();
     rec->cqe_with_error_v1.version = 0xf;
     rec->cqe_with_error_v1.sr_ = 1;
     rec->cqe_with_error_v1.wqe_counter = 0x1234;

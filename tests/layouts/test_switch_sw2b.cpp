@@ -23,19 +23,11 @@ namespace {
 
 using layouts_test::Bytes;
 using layouts_test::capture;
+using layouts_test::byte_range;
 using layouts_test::set_bits;
 using layouts_test::word_bits;
 using layouts_test::join;
 using layouts_test::zeroed_on_heap;
-
-std::set<unsigned> byte_range(unsigned first, unsigned last)
-{
-    std::set<unsigned> bits;
-    for (unsigned a = 8 * first; a < 8 * (last + 1); ++a) {
-        bits.insert(a);
-    }
-    return bits;
-}
 
 // ---------------------------------------------------------------------------
 // Where single fields land, as the register descriptions put them in words

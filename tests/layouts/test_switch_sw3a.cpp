@@ -20,22 +20,10 @@ namespace {
 
 using layouts_test::Bytes;
 using layouts_test::capture;
+using layouts_test::filled_on_heap;
+using layouts_test::zeroed_on_heap;
 using layouts_test::lines_of;
 using layouts_test::member_lines;
-
-template <typename T>
-std::unique_ptr<T> filled(uint8_t byte)
-{
-    std::unique_ptr<T> rec(new T);
-    std::memset(rec.get(), byte, sizeof(T));
-    return rec;
-}
-
-template <typename T>
-std::unique_ptr<T> zeroed()
-{
-    return filled<T>(0);
-}
 
 bool bit_of(const Bytes& image, size_t addr)
 {
@@ -111,11 +99,11 @@ TEST(SwitchPolicyEngine, PackMovesOnlyTheRawActionBits)
     // Whatever member the caller filled, only raw_action's bits 85 to 191
     // reach the image; every other byte keeps what the buffer held.
     for (uint8_t fill : {uint8_t(0x00), uint8_t(0xff)}) {
-        auto rec = filled<switchen_policy_engine>(static_cast<uint8_t>(~fill));
+        auto rec = filled_on_heap<switchen_policy_engine>(static_cast<uint8_t>(~fill));
         expect_pack_writes_only<switchen_policy_engine>(*rec, 484, switchen_policy_engine_pack, fill, {{85, 191}});
     }
 
-    auto rec = zeroed<switchen_policy_engine>();
+    auto rec = zeroed_on_heap<switchen_policy_engine>();
     rec->raw_action.data_106_96 = 0x7ff;
     rec->raw_action.data_95_64 = 0x11223344;
     rec->raw_action.data_63_32 = 0x55667788;
@@ -132,7 +120,7 @@ TEST(SwitchPolicyEngine, PackMovesOnlyTheRawActionBits)
 TEST(SwitchPolicyEngine, UnpackFillsOnlyTheRawActionMember)
 {
     Bytes image(484, 0xff);
-    auto rec = zeroed<switchen_policy_engine>();
+    auto rec = zeroed_on_heap<switchen_policy_engine>();
     switchen_policy_engine_unpack(rec.get(), image.data());
     EXPECT_EQ(rec->raw_action.data_106_96, 0x7ffu);
     EXPECT_EQ(rec->raw_action.data_95_64, 0xffffffffu);
@@ -140,14 +128,14 @@ TEST(SwitchPolicyEngine, UnpackFillsOnlyTheRawActionMember)
     EXPECT_EQ(rec->raw_action.data_31_0, 0xffffffffu);
 
     // The record beyond raw_action's members stays as it was.
-    auto expected = zeroed<switchen_policy_engine>();
+    auto expected = zeroed_on_heap<switchen_policy_engine>();
     expected->raw_action = rec->raw_action;
     EXPECT_EQ(std::memcmp(rec.get(), expected.get(), sizeof(switchen_policy_engine)), 0);
 }
 
 TEST(SwitchPolicyEngine, PrintsSeventeenMembersInTableOrder)
 {
-    auto rec = zeroed<switchen_policy_engine>();
+    auto rec = zeroed_on_heap<switchen_policy_engine>();
     const std::string text = capture([&](FILE* f) { switchen_policy_engine_dump(rec.get(), f); });
     EXPECT_EQ(lines_of(text).at(0), "======== switchen_policy_engine ========");
     const std::vector<std::string> expected = {"pgcr", "ppbt",    "pvbt", "prbt", "pacl", "pagt",
@@ -160,7 +148,7 @@ TEST(SwitchPolicyEngine, PrintsSeventeenMembersInTableOrder)
 TEST(SwitchPolicyEngine, MembersPrintFromTheSameRecord)
 {
     // pgcr and raw_action overlay one record: what the one holds the other shows.
-    auto rec = zeroed<switchen_policy_engine>();
+    auto rec = zeroed_on_heap<switchen_policy_engine>();
     rec->pgcr.pbs_table_size = 0x1234;
     const std::string text = capture([&](FILE* f) { switchen_policy_engine_dump(rec.get(), f); });
     EXPECT_EQ(lines_starting(text, "pbs_table_size").at(0), "\tpbs_table_size       : 0x1234");
@@ -196,7 +184,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(SwitchTcamRegionInfo, KeyTypesStartInTheMiddleOfTheSecondWord)
 {
-    auto rec = zeroed<switchen_tcam_region_info_ptce2>();
+    auto rec = zeroed_on_heap<switchen_tcam_region_info_ptce2>();
     rec->region_id = 0x1ab;
     for (int i = 0; i < 6; ++i) {
         rec->keytype[i] = static_cast<uint8_t>(0xa0 + i);
@@ -208,7 +196,7 @@ TEST(SwitchTcamRegionInfo, KeyTypesStartInTheMiddleOfTheSecondWord)
                             0xa3, 0xa4, 0xa5, 0x5c, 0x00, 0x00, 0x00, 0x00};
     EXPECT_EQ(image, expected);
 
-    auto back = filled<switchen_tcam_region_info_ptce2>(0xee);
+    auto back = filled_on_heap<switchen_tcam_region_info_ptce2>(0xee);
     switchen_tcam_region_info_ptce2_unpack(back.get(), image.data());
     EXPECT_EQ(back->region_id, 0x1ab);
     EXPECT_EQ(Bytes(back->keytype, back->keytype + 6), Bytes({0xa0, 0xa1, 0xa2, 0xa3, 0xa4, 0xa5}));
@@ -230,7 +218,7 @@ TEST(SwitchFlexibleActionData, EmptySlotsReserveTheirBytes)
     const std::vector<Range> fields = {{4, 7},       {260, 263},   {516, 519},  {772, 775},
                                        {1028, 1031}, {1280, 1283}, {1312, 1343}};
     for (uint8_t fill : {uint8_t(0x00), uint8_t(0xff)}) {
-        auto rec = filled<switchen_flexible_action_data>(static_cast<uint8_t>(~fill));
+        auto rec = filled_on_heap<switchen_flexible_action_data>(static_cast<uint8_t>(~fill));
         expect_pack_writes_only<switchen_flexible_action_data>(*rec, 244, switchen_flexible_action_data_pack, fill,
                                                                fields);
         Bytes image(244, fill);
@@ -254,7 +242,7 @@ TEST(SwitchFlexibleActionData, EmptySlotsReserveTheirBytes)
 
 TEST(SwitchFlexibleActionData, PrintsEachSlotAsAnEmptyNode)
 {
-    auto rec = zeroed<switchen_flexible_action_data>();
+    auto rec = zeroed_on_heap<switchen_flexible_action_data>();
     rec->action2_type = 0x9;
     rec->next_goto_record = 0xdeadbeef;
     const std::vector<std::string> lines =
@@ -286,12 +274,12 @@ TEST(SwitchPtceV2, KeyAndMaskBlocksPackThroughTheirLastView)
 {
     // The expected image of one block: the last view of its union with every
     // bit of its record set, packed on its own.
-    auto block_rec = filled<switchen_acl_key_rpf_t>(0xff);
+    auto block_rec = filled_on_heap<switchen_acl_key_rpf_t>(0xff);
     Bytes block(16, 0);
     switchen_acl_key_rpf_t_pack(block_rec.get(), block.data());
     ASSERT_NE(block, Bytes(16, 0));
 
-    auto rec = filled<switchen_ptce_V2>(0xff);
+    auto rec = filled_on_heap<switchen_ptce_V2>(0xff);
     Bytes image(484, 0);
     switchen_ptce_V2_pack(rec.get(), image.data());
     for (int i = 0; i < 6; ++i) {
@@ -306,7 +294,7 @@ TEST(SwitchPtceV2, KeyAndMaskBlocksPackThroughTheirLastView)
     EXPECT_EQ(image[0], 0xc0);    // a and v
 
     // One block filled through its last view lands in its own 16 bytes.
-    auto one = zeroed<switchen_ptce_V2>();
+    auto one = zeroed_on_heap<switchen_ptce_V2>();
     one->mask[5].acl_key_rpf_t.src_ip = 0x0a0b0c0d;
     Bytes single(484, 0);
     switchen_ptce_V2_pack(one.get(), single.data());
@@ -320,7 +308,7 @@ TEST(SwitchPtceV2, KeyAndMaskBlocksPackThroughTheirLastView)
 
 TEST(SwitchPtceV2, ActionSetStartsAtByte232)
 {
-    auto rec = zeroed<switchen_ptce_V2>();
+    auto rec = zeroed_on_heap<switchen_ptce_V2>();
     rec->flexible_action_set.action0_type = 0xf;
     rec->flexible_action_set.next_goto_record = 0x01020304;
     Bytes image(484, 0);
@@ -336,7 +324,7 @@ TEST(SwitchPtceV2, ActionSetStartsAtByte232)
 
 TEST(SwitchPtce, KeyFilledThroughAnotherViewGoesOutThroughRaw54B)
 {
-    auto rec = zeroed<switchen_ptce>();
+    auto rec = zeroed_on_heap<switchen_ptce>();
     rec->key.mac_full.dmac_47_16 = 0x00112233;
     rec->key.mac_full.slag = 0x3fffffff;
     rec->key.mac_full.src_sys_port = 0xabcd;
@@ -357,7 +345,7 @@ TEST(SwitchPtce, KeyFilledThroughAnotherViewGoesOutThroughRaw54B)
 
 TEST(SwitchPtce, RegionActionAndNextLookupLandInTheirWords)
 {
-    auto rec = zeroed<switchen_ptce>();
+    auto rec = zeroed_on_heap<switchen_ptce>();
     rec->offset = 0xbeef;
     rec->op = 0x5;
     rec->tcam_region_info.region_id = 0x101;
@@ -394,7 +382,7 @@ TEST(SwitchPtce, RegionActionAndNextLookupLandInTheirWords)
 
 TEST(SwitchPacl, RegionArrayAndAclIdArrayFollowOneAnother)
 {
-    auto pacl = zeroed<switchen_pacl>();
+    auto pacl = zeroed_on_heap<switchen_pacl>();
     for (int i = 0; i < 4; ++i) {
         pacl->tcam_region_info[i].keytype = static_cast<uint8_t>(0x10 + i);
     }
@@ -404,7 +392,7 @@ TEST(SwitchPacl, RegionArrayAndAclIdArrayFollowOneAnother)
         EXPECT_EQ(image[48 + 16 * i + 5], 0x10 + i) << "region " << i;
     }
 
-    auto pagt = zeroed<switchen_pagt>();
+    auto pagt = zeroed_on_heap<switchen_pagt>();
     for (int i = 0; i < 16; ++i) {
         pagt->acl_id[i].id = static_cast<uint16_t>(0x100 + i);
     }
@@ -418,7 +406,7 @@ TEST(SwitchPacl, RegionArrayAndAclIdArrayFollowOneAnother)
 
 TEST(SwitchPpbs, PbsRecordPacksThroughTheRoamedViewAtByte4)
 {
-    auto rec = zeroed<switchen_ppbs>();
+    auto rec = zeroed_on_heap<switchen_ppbs>();
     rec->pbs_record.roamed.mac_47_32 = 0xa1b2;
     rec->pbs_record.roamed.mac_31_0 = 0xc3d4e5f6;
     rec->pbs_record.roamed.new_additional_data = 0x0102;
@@ -434,7 +422,7 @@ TEST(SwitchPpbs, PbsRecordPacksThroughTheRoamedViewAtByte4)
 
 TEST(SwitchPfcnt, CounterIsHighWordFirst)
 {
-    auto rec = zeroed<switchen_pfcnt>();
+    auto rec = zeroed_on_heap<switchen_pfcnt>();
     rec->clr = 1;
     rec->flow_counter.high = 0x11223344;
     rec->flow_counter.low = 0x55667788;
@@ -454,7 +442,7 @@ TEST(SwitchKeyData, PackMovesOnlyTheRawDataBits)
 {
     EXPECT_EQ(switchen_key_data_size(), 64u);
     for (uint8_t fill : {uint8_t(0x00), uint8_t(0xff)}) {
-        auto rec = filled<switchen_key_data>(static_cast<uint8_t>(~fill));
+        auto rec = filled_on_heap<switchen_key_data>(static_cast<uint8_t>(~fill));
         expect_pack_writes_only<switchen_key_data>(*rec, 64, switchen_key_data_pack, fill,
                                                    {{16, 159}, {176, 319}, {336, 479}});
     }
@@ -469,7 +457,7 @@ struct RawKeyCase {
 template <typename T>
 void pack_all_ones(void (*pack)(const T*, uint8_t*), uint8_t* image)
 {
-    auto rec = filled<T>(0xff);
+    auto rec = filled_on_heap<T>(0xff);
     pack(rec.get(), image);
 }
 
@@ -497,7 +485,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(SwitchMacFull, SlagIsThirtyBitsAfterTheDmacType)
 {
-    auto rec = zeroed<switchen_mac_full>();
+    auto rec = zeroed_on_heap<switchen_mac_full>();
     rec->slag = 0x3fffffff;
     rec->dmac_type = 0x2;
     Bytes image(64, 0);
@@ -512,7 +500,7 @@ TEST(SwitchMacFull, SlagIsThirtyBitsAfterTheDmacType)
 
 TEST(SwitchMacFull, MacPiecesPrintInTableOrderNotWireOrder)
 {
-    auto rec = zeroed<switchen_mac_full>();
+    auto rec = zeroed_on_heap<switchen_mac_full>();
     rec->dmac_47_16 = 0x00112233;
     rec->dmac_15_0 = 0x4455;
     rec->smac_47_32 = 0x6677;
@@ -555,21 +543,21 @@ INSTANTIATE_TEST_SUITE_P(
     Keys, SwitchOneBitSlag,
     ::testing::Values(SlagCase{"mac_ipv4_full",
                                [](uint8_t* b) {
-                                   auto r = zeroed<switchen_mac_ipv4_full>();
+                                   auto r = zeroed_on_heap<switchen_mac_ipv4_full>();
                                    r->slag = 0xff;
                                    switchen_mac_ipv4_full_pack(r.get(), b);
                                },
                                130},
                       SlagCase{"fcoe_full",
                                [](uint8_t* b) {
-                                   auto r = zeroed<switchen_fcoe_full>();
+                                   auto r = zeroed_on_heap<switchen_fcoe_full>();
                                    r->slag = 0xff;
                                    switchen_fcoe_full_pack(r.get(), b);
                                },
                                130},
                       SlagCase{"ipv6_full",
                                [](uint8_t* b) {
-                                   auto r = zeroed<switchen_key_ipv6_full>();
+                                   auto r = zeroed_on_heap<switchen_key_ipv6_full>();
                                    r->slag = 0xff;
                                    switchen_key_ipv6_full_pack(r.get(), b);
                                },
@@ -578,7 +566,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(SwitchKeyIpv6Full, FlowLabelIsTheLowTwentyBitsOfItsWord)
 {
-    auto rec = zeroed<switchen_key_ipv6_full>();
+    auto rec = zeroed_on_heap<switchen_key_ipv6_full>();
     rec->flow_label = 0xfffff;
     rec->src_ip_31_0 = 0xc0a80001;
     Bytes image(64, 0);
@@ -595,7 +583,7 @@ TEST(SwitchKeyIpv6Full, FlowLabelIsTheLowTwentyBitsOfItsWord)
 
 TEST(SwitchKeyData, PrintsSevenViewsOfOneRecord)
 {
-    auto rec = zeroed<switchen_key_data>();
+    auto rec = zeroed_on_heap<switchen_key_data>();
     const std::string text = capture([&](FILE* f) { switchen_key_data_dump(rec.get(), f); });
     const std::vector<std::string> expected = {"ipv6_full", "fcoe_full", "mac_ipv4_full", "raw_36B",
                                                "mac_full",  "raw_18B",   "raw_54B"};
@@ -610,12 +598,12 @@ TEST(SwitchFdbRecord, PackWritesTheRoamedViewWhateverWasFilled)
     EXPECT_EQ(switchen_fdb_record_size(), 16u);
     const std::vector<Range> roamed = {{4, 63}, {64, 65}, {72, 79}, {82, 95}, {96, 127}};
     for (uint8_t fill : {uint8_t(0x00), uint8_t(0xff)}) {
-        auto rec = filled<switchen_fdb_record>(static_cast<uint8_t>(~fill));
+        auto rec = filled_on_heap<switchen_fdb_record>(static_cast<uint8_t>(~fill));
         expect_pack_writes_only<switchen_fdb_record>(*rec, 16, switchen_fdb_record_pack, fill, roamed);
     }
 
     // A record filled through uc goes out as the roamed view of its storage.
-    auto rec = zeroed<switchen_fdb_record>();
+    auto rec = zeroed_on_heap<switchen_fdb_record>();
     rec->uc.swid = 0x3c;
     rec->uc.type = 0x1;
     rec->uc.mac_47_32 = 0xaabb;
@@ -633,7 +621,7 @@ TEST(SwitchFdbRecord, UnpackFillsTheRoamedFields)
 {
     const Bytes image = {0x07, 0x5a, 0xa1, 0xb2, 0xc3, 0xd4, 0xe5, 0xf6,
                          0x3f, 0x12, 0xff, 0xfe, 0x01, 0x02, 0x03, 0x04};
-    auto rec = zeroed<switchen_fdb_record>();
+    auto rec = zeroed_on_heap<switchen_fdb_record>();
     switchen_fdb_record_unpack(rec.get(), image.data());
     EXPECT_EQ(rec->roamed.new_type, 0x7);
     EXPECT_EQ(rec->roamed.type, 0x5);
@@ -658,7 +646,7 @@ class SwitchUcRecordNames : public ::testing::TestWithParam<UcNameCase> {};
 
 TEST_P(SwitchUcRecordNames, PrintTheValueNameOrUnknown)
 {
-    auto rec = zeroed<switchen_UC_record>();
+    auto rec = zeroed_on_heap<switchen_UC_record>();
     rec->policy = GetParam().policy;
     rec->type = GetParam().type;
     const std::vector<std::string> lines = lines_of(capture([&](FILE* f) { switchen_UC_record_dump(rec.get(), f); }));
@@ -684,7 +672,7 @@ TEST(SwitchFdbRecord, OnlyTheUcViewNamesTheType)
 {
     // The views overlay one record, so each gets the value through its own
     // member; the same value 1 prints by name only in the uc section.
-    auto rec = zeroed<switchen_fdb_record>();
+    auto rec = zeroed_on_heap<switchen_fdb_record>();
     rec->uc.type = 1;
     rec->mc.type = 1;
     rec->uc_lag.type = 1;
@@ -701,7 +689,7 @@ TEST(SwitchFdbRecord, OnlyTheUcViewNamesTheType)
 
 TEST(SwitchPbsRecord, DestinationPacksThroughTheMcView)
 {
-    auto rec = zeroed<switchen_PBS_record>();
+    auto rec = zeroed_on_heap<switchen_PBS_record>();
     rec->dest.mc.fid_vid = 0xfff;
     rec->dest.mc.pgi = 0x3fff;
     rec->dest.mc.action = 0xf;
@@ -723,7 +711,7 @@ TEST(SwitchPbsRecord, DestinationPacksThroughTheMcView)
     EXPECT_EQ(set, expected);
 
     // Filled through the uc view, the dest still goes out as mc.
-    auto uc = zeroed<switchen_pbs_fdb_record>();
+    auto uc = zeroed_on_heap<switchen_pbs_fdb_record>();
     uc->uc.system_port = 0x1234;
     Bytes dest(8, 0xcc);
     switchen_pbs_fdb_record_pack(uc.get(), dest.data());

@@ -23,6 +23,7 @@ namespace {
 
 using layouts_test::Bytes;
 using layouts_test::capture;
+using layouts_test::byte_range;
 using layouts_test::set_bits;
 using layouts_test::word_bits;
 using layouts_test::join;
@@ -32,15 +33,6 @@ template <typename T>
 void all_ones(T& member)
 {
     std::memset(&member, 0xff, sizeof(member));
-}
-
-std::set<unsigned> byte_range(unsigned first, unsigned last)
-{
-    std::set<unsigned> bits;
-    for (unsigned a = 8 * first; a < 8 * (last + 1); ++a) {
-        bits.insert(a);
-    }
-    return bits;
 }
 
 std::set<unsigned> minus(std::set<unsigned> bits, const std::set<unsigned>& gone)

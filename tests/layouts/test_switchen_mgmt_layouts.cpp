@@ -20,14 +20,7 @@ namespace {
 
 using layouts_test::Bytes;
 using layouts_test::capture;
-
-template <typename T>
-std::unique_ptr<T> filled(uint8_t byte)
-{
-    std::unique_ptr<T> rec(new T);
-    std::memset(rec.get(), byte, sizeof(T));
-    return rec;
-}
+using layouts_test::filled_on_heap;
 
 // Bit addresses (0 = most significant bit of byte 0) whose bit differs
 // between two images of one size.
@@ -59,7 +52,7 @@ std::set<unsigned> ranges(std::initializer_list<std::pair<unsigned, unsigned>> s
 
 TEST(SwitchenSbpr, AllOnesRecordSetsOnlyItsFieldBits)
 {
-    auto rec = filled<switchen_sbpr>(0xff);
+    auto rec = filled_on_heap<switchen_sbpr>(0xff);
     Bytes image(switchen_sbpr_size(), 0);
     ASSERT_EQ(image.size(), 20u);
     switchen_sbpr_pack(rec.get(), image.data());
@@ -69,7 +62,7 @@ TEST(SwitchenSbpr, AllOnesRecordSetsOnlyItsFieldBits)
 
 TEST(SwitchenSbpr, OccupancyIs24BitsWide)
 {
-    auto rec = filled<switchen_sbpr>(0);
+    auto rec = filled_on_heap<switchen_sbpr>(0);
     rec->buff_occupancy = 1u << 24;
     rec->max_buff_occupancy = (1u << 24) | 0xabcdef;
     Bytes image(20, 0);
@@ -79,7 +72,7 @@ TEST(SwitchenSbpr, OccupancyIs24BitsWide)
 
 TEST(SwitchenSbpr, DumpPrintsTableOrderNotAddressOrder)
 {
-    auto rec = filled<switchen_sbpr>(0);
+    auto rec = filled_on_heap<switchen_sbpr>(0);
     rec->pool = 0xa;
     rec->dir = 2;
     rec->size = 0x123456;
@@ -100,7 +93,7 @@ TEST(SwitchenSbpr, DumpPrintsTableOrderNotAddressOrder)
 
 TEST(SwitchenSbmm, ClrIsTheTopBitOfTheMaxOccupancyWord)
 {
-    auto rec = filled<switchen_sbmm>(0);
+    auto rec = filled_on_heap<switchen_sbmm>(0);
     rec->clr = 1;
     rec->max_buff_occupancy = 0x010203;
     Bytes image(40, 0);
@@ -115,7 +108,7 @@ TEST(SwitchenSbmm, ClrIsTheTopBitOfTheMaxOccupancyWord)
 
 TEST(SwitchenBuffersSmall, PacksThroughSbmmAndPrintsAllFourMembers)
 {
-    auto rec = filled<switchen_buffers_small>(0);
+    auto rec = filled_on_heap<switchen_buffers_small>(0);
     rec->sbmm.prio = 3;
     rec->sbmm.pool = 0xf;
     Bytes image(switchen_buffers_small_size(), 0);
@@ -144,7 +137,7 @@ TEST(SwitchenBuffersSmall, PacksThroughSbmmAndPrintsAllFourMembers)
 TEST(SwitchenCongestionNotification, PackTouchesOnlyThePrioOfCnmc)
 {
     ASSERT_EQ(switchen_congestion_notification_size(), 24u);
-    auto rec = filled<switchen_congestion_notification>(0);
+    auto rec = filled_on_heap<switchen_congestion_notification>(0);
     Bytes image(24, 0xff);
     switchen_congestion_notification_pack(rec.get(), image.data());
     EXPECT_EQ(changed_bits(Bytes(24, 0xff), image), ranges({{21, 23}}));
@@ -157,7 +150,7 @@ TEST(SwitchenCongestionNotification, PackTouchesOnlyThePrioOfCnmc)
 
 TEST(SwitchenCongestionNotification, UnpackFillsOnlyCnmc)
 {
-    auto rec = filled<switchen_congestion_notification>(0x55);
+    auto rec = filled_on_heap<switchen_congestion_notification>(0x55);
     Bytes image(24, 0xff);
     switchen_congestion_notification_unpack(rec.get(), image.data());
     EXPECT_EQ(rec->cnmc.prio, 7);
@@ -181,7 +174,7 @@ TEST(SwitchenCounterIndexSet, SetTypeInTheTopByte)
 
 TEST(SwitchenMgpc, PacksHandleAndTwoCountersHighWordFirst)
 {
-    auto rec = filled<switchen_mgpc>(0);
+    auto rec = filled_on_heap<switchen_mgpc>(0);
     rec->flow_counter_handle.counter_index = 0xabcdef;
     rec->flow_counter_handle.counter_set_type = 1;
     rec->opcode = 0x1f;  // 4 bits wide
@@ -214,7 +207,7 @@ TEST(SwitchenMgpc, PacksHandleAndTwoCountersHighWordFirst)
 
 TEST(SwitchenMpat, EncapsulationPacksOnlyTheVlanMember)
 {
-    auto rec = filled<switchen_mpat>(0xff);
+    auto rec = filled_on_heap<switchen_mpat>(0xff);
     Bytes image(32, 0);
     switchen_mpat_pack(rec.get(), image.data());
     const std::set<unsigned> bits = changed_bits(Bytes(32, 0), image);
@@ -229,7 +222,7 @@ TEST(SwitchenMpat, EncapsulationPacksOnlyTheVlanMember)
 
 TEST(SwitchenMsps, TwoPowerSuppliesOf80Bytes)
 {
-    auto rec = filled<switchen_msps>(0);
+    auto rec = filled_on_heap<switchen_msps>(0);
     rec->psu[1].snp = 1;
     rec->psu[0].present = 0xf;
     Bytes image(switchen_msps_size(), 0);
@@ -242,7 +235,7 @@ TEST(SwitchenMiscCommands, PackAndUnpackMoveMspsAlone)
 {
     ASSERT_EQ(switchen_misc_commands_size(), 268u);
     ASSERT_EQ(switchen_project_mfba_size(), 268u);
-    auto rec = filled<switchen_misc_commands>(0);
+    auto rec = filled_on_heap<switchen_misc_commands>(0);
     rec->msps.psu[0].ac_status = 3;
     rec->msps.psu[1].temp = 2;
     rec->mfba.mfba_data.dword[63] = 0x12345678;  // not packed
@@ -259,7 +252,7 @@ TEST(SwitchenMiscCommands, PackAndUnpackMoveMspsAlone)
     EXPECT_EQ(image, msps);
 
     // Unpack fills the msps record and leaves every other byte of the union.
-    auto back = filled<switchen_misc_commands>(0xa5);
+    auto back = filled_on_heap<switchen_misc_commands>(0xa5);
     switchen_misc_commands_unpack(back.get(), image.data());
     EXPECT_EQ(back->msps.psu[0].ac_status, 3);
     EXPECT_EQ(back->msps.psu[1].temp, 2);
@@ -270,7 +263,7 @@ TEST(SwitchenMiscCommands, PackAndUnpackMoveMspsAlone)
 
 TEST(SwitchenMiscCommands, PrintsAllThirtyMembersInTableOrder)
 {
-    auto rec = filled<switchen_misc_commands>(0);
+    auto rec = filled_on_heap<switchen_misc_commands>(0);
     const std::string text = capture([&](FILE* f) { switchen_misc_commands_dump(rec.get(), f); });
     std::vector<std::string> members;
     size_t at = 0;
@@ -295,7 +288,7 @@ TEST(SwitchenMiscCommands, PrintsAllThirtyMembersInTableOrder)
 
 TEST(SwitchenMtmp, SensorIndexIsCutToSevenBitsAndKeepsItsNeighbour)
 {
-    auto rec = filled<switchen_mtmp>(0);
+    auto rec = filled_on_heap<switchen_mtmp>(0);
     rec->sensor_index = 0x85;
     Bytes image(32, 0);
     image[3] = 0x80;
@@ -308,7 +301,7 @@ TEST(SwitchenMtmp, SensorIndexIsCutToSevenBitsAndKeepsItsNeighbour)
 
 TEST(SwitchenMtmp, LongNamesPrintWithoutPaddingAndNameWordsInEightDigits)
 {
-    auto rec = filled<switchen_mtmp>(0);
+    auto rec = filled_on_heap<switchen_mtmp>(0);
     rec->internal_diodes_query = 1;
     rec->name_hi = 0x41;
     rec->max_temperture = 0x1f4;
@@ -328,7 +321,7 @@ TEST(SwitchenMsgi, TextsAreBytesInRecordOrderAroundReservedBytes)
 {
     // 24 + 20 + 4 + 3 + 64 one-byte records and nothing else.
     EXPECT_EQ(sizeof(switchen_msgi), 115u);
-    auto rec = filled<switchen_msgi>(0);
+    auto rec = filled_on_heap<switchen_msgi>(0);
     for (int i = 0; i < 64; ++i) {
         rec->product_name.Byte[i].val = static_cast<uint8_t>(0x80 + i);
     }
@@ -377,7 +370,7 @@ TEST(SwitchenSysDate, PrintsEachByteAsANestedBlock)
 
 TEST(SwitchenFwInfo, PsidWordsSitInBytes16To31AndPrintAsElements)
 {
-    auto rec = filled<switchen_IB_FWInfo_>(0);
+    auto rec = filled_on_heap<switchen_IB_FWInfo_>(0);
     for (int i = 0; i < 4; ++i) {
         rec->PSID.PS_ID[i] = 0x01010101u * static_cast<uint32_t>(i + 1);
     }
@@ -400,7 +393,7 @@ TEST(SwitchenFwInfo, PsidWordsSitInBytes16To31AndPrintAsElements)
 
 TEST(SwitchenMpir, HeaderWordsFollowTheFirstTwoWords)
 {
-    auto rec = filled<switchen_mpir>(0);
+    auto rec = filled_on_heap<switchen_mpir>(0);
     for (int i = 0; i < 15; ++i) {
         rec->header.data[i] = 0xa0000000u + static_cast<uint32_t>(i);
     }
@@ -420,7 +413,7 @@ TEST(SwitchenMpir, HeaderWordsFollowTheFirstTwoWords)
 
 TEST(SwitchenNvds, SpacesFillTheUpperThirtyBitsOfTheirWords)
 {
-    auto rec = filled<switchen_nvds>(0);
+    auto rec = filled_on_heap<switchen_nvds>(0);
     rec->total_space = 1;
     rec->available_space = 0xc0000001;  // bits 30 and 31 are not packed
     Bytes image(20, 0);
