@@ -22,16 +22,8 @@
 #include "access/tlv.h"
 #include "access/tools_cmdif.h"
 #include "tov_core/device/bridge.h"
+#include "access/gearbox.h"
 #include "tov_core/device/ib/IBDeviceWrapperC.h"
-
-#define KELVRA_WEAK __attribute__((weak))
-
-extern "C" {
-/* The gearbox tunnel, linked in with its road. */
-int check_if_mddt_wrapper_needed(mFile* mf, uint16_t reg_id) KELVRA_WEAK;
-int create_mddt_wrapper_for_prm_payload(mFile* mf, uint16_t reg_id, int method, void* data, uint32_t reg_size,
-                                        uint32_t r_size_reg, uint32_t w_size_reg, int* reg_status) KELVRA_WEAK;
-}
 
 namespace {
 
@@ -346,8 +338,7 @@ int maccess_reg(mFile* mf, uint16_t reg_id, int reg_method, void* reg_data, uint
         if (!supports_icmd(mf) && !supports_tools_cmdif_reg(mf)) {
             return ME_REG_ACCESS_NOT_SUPPORTED;
         }
-        if (check_if_mddt_wrapper_needed != nullptr && create_mddt_wrapper_for_prm_payload != nullptr &&
-            check_if_mddt_wrapper_needed(mf, reg_id)) {
+        if (check_if_mddt_wrapper_needed(mf, reg_id)) {
             rc = create_mddt_wrapper_for_prm_payload(mf, reg_id, reg_method, reg_data, reg_size, r_size_reg,
                                                      w_size_reg, reg_status);
             return rc != 0 ? rc : *reg_status;

@@ -55,7 +55,7 @@ int set_i2c_freq(mFile* mf, uint8_t freq)
         fprintf(stderr, "-E- Can't config frequency for non QZUSB device\n");
         return -1;
     }
-    if (qzusb_access_set_frequency == nullptr || mf->device == nullptr) {
+    if (mf->device == nullptr) {
         return fail(EIO);
     }
     return qzusb_access_set_frequency(freq, adapter(mf)) == 0 ? 0 : fail(EIO);
@@ -67,7 +67,7 @@ int get_i2c_freq(mFile* mf, uint8_t* freq)
         fprintf(stderr, "-E- Can't read configured frequency for non QZUSB device\n");
         return -1;
     }
-    if (qzusb_access_get_frequency == nullptr || mf->device == nullptr) {
+    if (mf->device == nullptr) {
         return fail(EIO);
     }
     int value = 0;
@@ -78,8 +78,7 @@ int get_i2c_freq(mFile* mf, uint8_t* freq)
 
 int get_qzusb_version(mFile* mf, uint32_t* major, uint32_t* minor)
 {
-    if (mf == nullptr || major == nullptr || minor == nullptr || !is_usb_adapter(mf) ||
-        qzusb_get_version == nullptr || mf->device == nullptr) {
+    if (mf == nullptr || major == nullptr || minor == nullptr || !is_usb_adapter(mf) || mf->device == nullptr) {
         return -1;
     }
     return qzusb_get_version(major, minor, adapter(mf)) == 0 ? 0 : -1;
@@ -87,8 +86,7 @@ int get_qzusb_version(mFile* mf, uint32_t* major, uint32_t* minor)
 
 int get_qzusb_serial_number(mFile* mf, uint32_t* serial)
 {
-    if (mf == nullptr || serial == nullptr || !is_usb_adapter(mf) || qzusb_get_serial_number == nullptr ||
-        mf->device == nullptr) {
+    if (mf == nullptr || serial == nullptr || !is_usb_adapter(mf) || mf->device == nullptr) {
         return -1;
     }
     return qzusb_get_serial_number(serial, adapter(mf)) == 0 ? 0 : -1;
@@ -165,7 +163,7 @@ int mi2c_detect(mFile* mf, uint8_t* map)
         return pcidev_detect(mf, map);
     case ACCESS_QZUSB:
     case ACCESS_NDC:
-        if (qzusb_detect == nullptr || mf->device == nullptr) {
+        if (mf->device == nullptr) {
             return fail(EIO);
         }
         return qzusb_detect(map, adapter(mf));

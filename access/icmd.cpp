@@ -25,17 +25,11 @@
 #include "access/access_internal.h"
 #include "access/pyx_driver.h"
 #include "access/remote.h"
+#include "access/inband.h"
 #include "access/status_tables.h"
 #include "tov_core/device/pyx_device/wrapper/PyxDeviceWrapperC.h"
 
-#define KELVRA_WEAK __attribute__((weak))
-
 extern "C" {
-/* In-band helpers, linked in with their own road. */
-int mib_semaphore_lock_is_supported(mFile* mf) KELVRA_WEAK;
-int mib_semaphore_lock_vs_mad(mFile* mf, int op, uint32_t sem_addr, uint32_t lock_key, uint32_t* new_lock_key,
-                              uint32_t* reply_bit, uint8_t* reply_byte, int method) KELVRA_WEAK;
-
 int icmd_enhanced = 0;
 int increase_poll_time = 0;
 uint32_t gbox_gw_start_addr = 0xFFFF;
@@ -208,10 +202,6 @@ int icmd_take_semaphore_com(mFile* mf, uint32_t ticket)
         bool taken = false;
         if (mad_semaphore(mf)) {
             debug("VS_MAD SEM LOCK ..\n");
-            if (mib_semaphore_lock_vs_mad == nullptr) {
-                debug("Failed!\n");
-                return ME_ICMD_STATUS_ICMD_NOT_READY;
-            }
             // The datagram lock names no semaphore address: the CR
             // semaphore's address means nothing to it.
             uint32_t reply_bit = 0;
@@ -257,10 +247,7 @@ int icmd_clear_semaphore_com(mFile* mf)
         debug("VS_MAD SEM Release ..\n");
         uint32_t reply_bit = 0;
         uint8_t reply_byte = 0;
-        int rc = mib_semaphore_lock_vs_mad != nullptr
-                     ? mib_semaphore_lock_vs_mad(mf, 3, 0, mf->icmd.lock_key, &mf->icmd.lock_key, &reply_bit,
-                                                 &reply_byte, 1)
-                     : -1;
+        int rc = mib_semaphore_lock_vs_mad(mf, 3, 0, mf->icmd.lock_key, &mf->icmd.lock_key, &reply_bit, &reply_byte, 1);
         if (rc != 0 || mf->icmd.lock_key != 0) {
             debug("Failed!\n");
             return ME_ICMD_STATUS_CR_FAIL;
@@ -526,8 +513,7 @@ int icmd_open_cr(mFile* mf)
     if (mget_mdevs_flags(mf, &flags) != 0) {
         flags = 0;
     }
-    if ((flags & (MDEVS_IB | MDEVS_ZKL)) && mib_semaphore_lock_is_supported != nullptr &&
-        mib_semaphore_lock_is_supported(mf)) {
+    if ((flags & (MDEVS_IB | MDEVS_ZKL)) && mib_semaphore_lock_is_supported(mf)) {
         c.ib_semaphore_lock = 1;
     }
     debug("-D- iCMD command addr: 0x%x\n", c.cmd_addr);

@@ -10,10 +10,6 @@
 #include "access/mfile_internal.h"
 #include "access/qzusb_bridge.h"
 
-// The adapter back-end defines the bridge; until it is linked in, no handle
-// of an adapter kind can exist, and the reference resolves to null.
-extern "C" void qzusb_update_slave_address(uint8_t address, USBDevice* device) __attribute__((weak));
-
 extern "C" {
 
 int force_i2c_address = -1;
@@ -226,7 +222,7 @@ int mset_i2c_secondary(mFile* mf, uint8_t i2c_secondary)
     uint8_t previous = mf->i2c_secondary;
     mf->i2c_secondary = i2c_secondary;
     // An adapter keeps its own secondary address for later transfers.
-    if (is_usb_adapter_type(mf->access_type) && mf->device != nullptr && qzusb_update_slave_address != nullptr) {
+    if (is_usb_adapter_type(mf->access_type) && mf->device != nullptr) {
         // Adapter objects derive from the framework device through USBDevice
         // alone, so both pointers are the one address.
         qzusb_update_slave_address(i2c_secondary, reinterpret_cast<USBDevice*>(mf->device));

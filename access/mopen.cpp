@@ -83,7 +83,7 @@ bool secure_debug_id(uint32_t id)
 void set_secondary(mFile* mf, uint8_t address)
 {
     mf->i2c_secondary = address;
-    if (is_usb_type(mf->access_type) && mf->device != nullptr && qzusb_update_slave_address != nullptr) {
+    if (is_usb_type(mf->access_type) && mf->device != nullptr) {
         qzusb_update_slave_address(address, reinterpret_cast<USBDevice*>(mf->device));
     }
 }

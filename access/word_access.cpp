@@ -544,11 +544,6 @@ bool usb_ready(mFile* mf)
         errno = EIO;
         return false;
     }
-    if (qzusb_read == nullptr || qzusb_write == nullptr || qzusb_set_i2c_address_width == nullptr ||
-        qzusb_update_slave_address == nullptr) {
-        errno = EOPNOTSUPP;
-        return false;
-    }
     return true;
 }
 
@@ -989,7 +984,7 @@ int get_chunk_size(mFile* mf)
     case ACCESS_PCICONF:
         return mf->vsec_supported ? 256 : 4;
     case ACCESS_IB:
-        return mf->device != nullptr && get_ib_max_chunk_size != nullptr ? get_ib_max_chunk_size(mf->device) : 4;
+        return mf->device != nullptr ? get_ib_max_chunk_size(mf->device) : 4;
     case ACCESS_QZUSB:
     case ACCESS_NDC:
         return block_access_probe ? 128 : 4;
