@@ -10,7 +10,7 @@
 
 #include "access/dl_ctx.h"
 #include "access/mfile_internal.h"
-#include "access/qzusb_bridge.h"
+#include "tov_core/device/usb_devices/QZUSBDeviceWrapperC.h"
 #include "access/user_level.h"
 #include "tov_core/device/bridge.h"
 #include "tov_core/device/ib/IBDeviceWrapperC.h"

@@ -8,7 +8,7 @@
 #include <string.h>
 
 #include "access/mfile_internal.h"
-#include "access/qzusb_bridge.h"
+#include "tov_core/device/usb_devices/QZUSBDeviceWrapperC.h"
 
 extern "C" {
 

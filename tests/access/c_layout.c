@@ -3,7 +3,7 @@
 
 #include "access/mfile.h"
 #include "access/mfile_internal.h"
-#include "access/qzusb_bridge.h"
+#include "tov_core/device/usb_devices/QZUSBDeviceWrapperC.h"
 #include "access/tlv.h"
 
 size_t c_sizeof_mfile(void) { return sizeof(struct mFile); }

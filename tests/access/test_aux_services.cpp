@@ -17,7 +17,7 @@
 #include "access/aux_services.h"
 #include "access/mfile_internal.h"
 #include "access/pyx_driver.h"
-#include "access/qzusb_bridge.h"
+#include "tov_core/device/usb_devices/QZUSBDeviceWrapperC.h"
 #include "tests/access/scripted_adapter.h"
 #include "tests/access/sim_driver.h"
 

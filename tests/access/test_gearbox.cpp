@@ -19,7 +19,7 @@
 #include "access/dl_ctx.h"
 #include "access/gearbox.h"
 #include "access/mfile_internal.h"
-#include "access/qzusb_bridge.h"
+#include "tov_core/device/usb_devices/QZUSBDeviceWrapperC.h"
 #include "tests/access/scripted_adapter.h"
 #include "tools_layouts/reg_access_switch_layouts.h"
 

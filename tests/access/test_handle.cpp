@@ -11,7 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "access/mfile_internal.h"
-#include "access/qzusb_bridge.h"
+#include "tov_core/device/usb_devices/QZUSBDeviceWrapperC.h"
 #include "access/tlv.h"
 #include "tests/access/scripted_adapter.h"
 #include "tests/access/device_tree.h"

@@ -13,7 +13,7 @@
 
 #include "access/mfile.h"
 #include "access/mfile_internal.h"
-#include "access/qzusb_bridge.h"
+#include "tov_core/device/usb_devices/QZUSBDeviceWrapperC.h"
 #include "tests/device/ndc_fixture.h"
 
 namespace {

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "access/qzusb_bridge.h"
+#include "tov_core/device/usb_devices/QZUSBDeviceWrapperC.h"
 #include "tests/device/ndc_fixture.h"
 #include "tov_core/tov_core_utils/semaphore/BaseSemaphore.h"
 

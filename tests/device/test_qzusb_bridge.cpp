@@ -9,7 +9,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "access/qzusb_bridge.h"
+#include "tov_core/device/usb_devices/QZUSBDeviceWrapperC.h"
 #include "tests/common/fixed_paths.h"
 #include "tov_core/device/usb_devices/USBDevice.h"
 #include "tov_core/tov_core_utils/exception/TovGeneralException.h"

@@ -22,7 +22,7 @@
 
 #include "access/mfile.h"
 #include "access/mfile_internal.h"
-#include "access/qzusb_bridge.h"
+#include "tov_core/device/usb_devices/QZUSBDeviceWrapperC.h"
 #include "tests/device/under_fake_qzusb.h"
 #include "tov_core/device/DeviceFactory.h"
 #include "tov_core/device/bridge.h"

@@ -21,7 +21,7 @@
 
 #include <memory>
 
-#include "access/mfile.h"
+#include "tov_core/device/access_status.h"
 #include "tov_core/device/ib/BaseMad.h"
 #include "tov_core/device/ib/MadBuffer.h"
 

@@ -9,7 +9,7 @@
 
 #include <infiniband/mad.h>
 
-#include "access/mfile.h"
+#include "tov_core/device/access_status.h"
 #include "tov_core/device/ib/BaseMad.h"
 
 class GmpMad : public BaseMad {

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "access/mfile.h"
+#include "tov_core/device/access_status.h"
 #include "tov_core/device/ib/AccessRegisterMadGmp.h"
 #include "tov_core/device/ib/GmpMad.h"
 #include "tov_core/device/ib/MadBuffer.h"

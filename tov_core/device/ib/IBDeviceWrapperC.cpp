@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "access/mfile.h"
+#include "tov_core/device/access_status.h"
 #include "tov_core/device/ib/IBDevice.h"
 #include "tov_core/tov_core_utils/logger/Logger.h"
 

@@ -7,7 +7,7 @@
 #include <stdexcept>
 #include <vector>
 
-#include "access/mfile.h"
+#include "tov_core/device/access_status.h"
 #include "tov_core/device/ib/BaseKey.h"
 #include "tov_core/tov_core_utils/logger/Logger.h"
 

@@ -1,6 +1,6 @@
 #include "tov_core/device/ib/SmpMad.h"
 
-#include "access/mfile.h"
+#include "tov_core/device/access_status.h"
 #include "tov_core/tov_core_utils/logger/Logger.h"
 
 int SmpMad::Set(tov_core::MadBuffer& buffer, uint32_t timeout, uint32_t attributeId, uint32_t attributeModifier)

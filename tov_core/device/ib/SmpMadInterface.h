@@ -10,7 +10,7 @@
 
 #include <memory>
 
-#include "access/mfile.h"
+#include "tov_core/device/access_status.h"
 #include "tov_core/device/ib/LibIBMadWrapper.h"
 
 namespace tov_core {

@@ -3,7 +3,7 @@
 // call on the adapter. No exception of any type reaches the access core:
 // a failed adapter operation was logged where it was thrown, and here it
 // only becomes the fixed failure result.
-#include "access/qzusb_bridge.h"
+#include "tov_core/device/usb_devices/QZUSBDeviceWrapperC.h"
 
 #include "tov_core/device/usb_devices/USBDevice.h"
 

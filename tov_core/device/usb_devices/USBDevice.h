@@ -1,6 +1,6 @@
 /*
  * The common interface of the USB-to-I2C adapters. The access core drives an
- * adapter only through the flat qzusb_ functions (access/qzusb_bridge.h),
+ * adapter only through the flat qzusb_ functions (QZUSBDeviceWrapperC.h),
  * which see the adapter object as a USBDevice and nothing more.
  *
  * Every operation reports failure by throwing tov_core::TovGeneralException

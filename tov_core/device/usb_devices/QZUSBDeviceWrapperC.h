@@ -4,8 +4,8 @@
  * adapter back-end defines them; each catches the framework's exceptions and
  * answers with a fixed value instead. Compiles as C and as C++.
  */
-#ifndef KELVRA_ACCESS_QZUSB_BRIDGE_H
-#define KELVRA_ACCESS_QZUSB_BRIDGE_H
+#ifndef TOV_CORE_DEVICE_USB_DEVICES_QZUSBDEVICEWRAPPERC_H
+#define TOV_CORE_DEVICE_USB_DEVICES_QZUSBDEVICEWRAPPERC_H
 
 #include <stdint.h>
 
