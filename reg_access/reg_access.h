@@ -140,10 +140,10 @@ int reg_access_mtrc_conf(mFile* mf, uint32_t method, struct reg_access_hca_mtrc_
 int reg_access_mtrc_ctrl(mFile* mf, uint32_t method, struct reg_access_hca_mtrc_ctrl_reg_ext* mtrc_ctrl);
 /* MTRC_STDB (0x9042): the 8-byte fixed part and data_size bytes of data
  * travel. read_size above data_size gives 2 (ME_BAD_PARAMS) and sends
- * nothing. The answer fills at most the words the caller's array holds
- * (string_db_data_len, or read_size / 4 when that is 0) and at most
- * data_size / 4: an answer announcing more is cut to them. Only a
- * successful exchange changes the record. */
+ * nothing. The answer fills at most the read_size / 4 words asked for
+ * (fewer when string_db_data_len declares a smaller array): an answer
+ * announcing more is cut to them. Only a successful exchange changes the
+ * record, and never its string_db_data_len. */
 int reg_access_mtrc_stdb(mFile* mf, uint32_t method, struct reg_access_hca_mtrc_stdb_reg_ext* mtrc_stdb,
                          uint32_t data_size);
 /* Reads a whole string database of total bytes (a multiple of 64, else 2)

@@ -205,14 +205,18 @@ namespace {
 
 constexpr uint32_t kStdbFixedSize = 8;
 
-// Words of the answer the caller's array takes: what the record says the
-// array holds (its length, or read_size / 4 when that is 0), never more
-// than the data the image carries. A data length beyond the request must
-// not let the answer run past the caller's array.
+// Words of the answer the caller's array takes: the read_size / 4 words
+// the request asks for (fewer when the caller declares a smaller array in
+// string_db_data_len), never more than the data the image carries. Only
+// this request counts: nothing a former call left in the record may bound
+// it.
 uint32_t answer_capacity(const reg_access_hca_mtrc_stdb_reg_ext& record, uint32_t data_size)
 {
-    const uint32_t held = record.string_db_data_len != 0 ? record.string_db_data_len : record.read_size / 4;
-    return held < data_size / 4 ? held : data_size / 4;
+    uint32_t words = record.read_size / 4;
+    if (record.string_db_data_len != 0 && record.string_db_data_len < words) {
+        words = record.string_db_data_len;
+    }
+    return words < data_size / 4 ? words : data_size / 4;
 }
 
 }  // namespace
@@ -241,7 +245,7 @@ extern "C" int reg_access_mtrc_stdb(mFile* mf, uint32_t method, struct reg_acces
             // The device answers over the record's bytes; the caller's array
             // stays the caller's.
             work.string_db_data = mtrc_stdb->string_db_data;
-            work.string_db_data_len = answer_capacity(*mtrc_stdb, data_size);
+            work.string_db_data_len = mtrc_stdb->string_db_data_len;
             *mtrc_stdb = work;
         }
         return rc;
@@ -255,6 +259,9 @@ extern "C" int reg_access_mtrc_stdb(mFile* mf, uint32_t method, struct reg_acces
     int rc = maccess_reg(mf, 0x9042, static_cast<int>(method), buff, size, size, size, &status);
     if (rc == ME_OK) {
         reg_access_hca_mtrc_stdb_reg_ext_unpack(&work, buff);
+        // The array's length stays the caller's: the room worked out for
+        // this answer must not bound the next request on this record.
+        work.string_db_data_len = mtrc_stdb->string_db_data_len;
         *mtrc_stdb = work;
     }
     free(buff);

@@ -7,8 +7,10 @@
 
 #include <stdlib.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "reg_access/reg_access.h"
 #include "tests/reg_access/recording_access.h"
@@ -266,7 +268,7 @@ TEST_F(StringDatabase, ReadsItsDataWordsIntoTheCallersArray)
     EXPECT_EQ(words[0], 0x08090a0bu);
     EXPECT_EQ(words[3], 0x14151617u);
     EXPECT_EQ(rec.string_db_data, words);
-    EXPECT_EQ(rec.string_db_data_len, 4u);
+    EXPECT_EQ(rec.string_db_data_len, 0u) << "the array's length is the caller's to set";
 }
 
 TEST_F(StringDatabase, RefusesAReadSizeBeyondItsData)
@@ -329,6 +331,77 @@ TEST_F(StringDatabase, ADataLengthBeyondTheRequestFillsOnlyTheCallersArray)
         EXPECT_EQ(memory.guard[0], 0u) << "nothing written past the caller's four words";
         EXPECT_EQ(rec.read_size, 16u);
     }
+}
+
+TEST_F(StringDatabase, ASmallReadDoesNotShrinkALaterOneOnTheSameRecord)
+{
+    // One record and one array of 176 words, read first for 64 bytes, then
+    // for 704: the second read is bounded by what it asks for, not by
+    // anything the first one left in the record.
+    std::vector<uint32_t> words(176, 0);
+    auto rec = zeroed<reg_access_hca_mtrc_stdb_reg_ext>();
+    rec.string_db_data = words.data();
+    stand_in.answer = [](uint8_t* payload, uint32_t size) { std::memset(payload + 8, 0x33, size - 8); };
+    rec.read_size = 64;
+    ASSERT_EQ(reg_access_mtrc_stdb(kPlainHandle, 1, &rec, 64), 0);
+    EXPECT_EQ(rec.string_db_data_len, 0u) << "the caller's own value stays";
+    EXPECT_EQ(words[15], 0x33333333u);
+    EXPECT_EQ(words[16], 0u);
+    stand_in.answer = [](uint8_t* payload, uint32_t size) {
+        payload[1] = 0x00;
+        payload[2] = 0x02;
+        payload[3] = 0xc0;  // read_size 704, as asked
+        std::memset(payload + 8, 0x44, size - 8);
+    };
+    rec.read_size = 704;
+    EXPECT_EQ(reg_access_mtrc_stdb(kPlainHandle, 1, &rec, 704), 0);
+    ASSERT_EQ(stand_in.calls.size(), 2u);
+    EXPECT_EQ(stand_in.calls[1].reg_size, 712u);
+    EXPECT_EQ(std::count(words.begin(), words.end(), 0x44444444u), 176) << "every word asked for is filled";
+    EXPECT_EQ(rec.read_size, 704u);
+    EXPECT_EQ(rec.string_db_data_len, 0u);
+
+    // The same holds on a gpu handle, where the record itself travels.
+    stand_in.answer = nullptr;
+    rec.read_size = 64;
+    EXPECT_EQ(reg_access_mtrc_stdb(kGpuHandle, 1, &rec, 64), 0);
+    EXPECT_EQ(rec.string_db_data_len, 0u);
+    EXPECT_EQ(rec.string_db_data, words.data());
+}
+
+TEST_F(StringDatabase, AnArrayDeclaredSmallerThanTheReadIsNotOverrun)
+{
+    uint32_t words[4] = {0, 0, 0xdddddddd, 0xdddddddd};
+    auto rec = zeroed<reg_access_hca_mtrc_stdb_reg_ext>();
+    rec.read_size = 16;
+    rec.string_db_data = words;
+    rec.string_db_data_len = 2;
+    stand_in.answer = [](uint8_t* payload, uint32_t size) { std::memset(payload + 8, 0x55, size - 8); };
+    EXPECT_EQ(reg_access_mtrc_stdb(kPlainHandle, 1, &rec, 16), 0);
+    EXPECT_EQ(words[1], 0x55555555u);
+    EXPECT_EQ(words[2], 0xddddddddu) << "two words declared, two filled";
+    EXPECT_EQ(rec.read_size, 8u) << "the record announces no more than its array received";
+    EXPECT_EQ(rec.string_db_data_len, 2u);
+}
+
+TEST_F(StringDatabase, AnAnswerBeyondTheRequestIsCutToIt)
+{
+    // A large array and a large data length, but 64 bytes asked for: the
+    // device's 704 bytes are not taken.
+    std::vector<uint32_t> words(176, 0);
+    auto rec = zeroed<reg_access_hca_mtrc_stdb_reg_ext>();
+    rec.read_size = 64;
+    rec.string_db_data = words.data();
+    rec.string_db_data_len = 176;
+    stand_in.answer = [](uint8_t* payload, uint32_t size) {
+        payload[2] = 0x02;
+        payload[3] = 0xc0;
+        std::memset(payload + 8, 0x66, size - 8);
+    };
+    EXPECT_EQ(reg_access_mtrc_stdb(kPlainHandle, 1, &rec, 704), 0);
+    EXPECT_EQ(words[15], 0x66666666u);
+    EXPECT_EQ(words[16], 0u);
+    EXPECT_EQ(rec.read_size, 64u);
 }
 
 TEST_F(StringDatabase, AFailedReadLeavesTheRecordAsItWas)
