@@ -146,10 +146,11 @@ int reg_access_mtrc_ctrl(mFile* mf, uint32_t method, struct reg_access_hca_mtrc_
  * record, and never its string_db_data_len. */
 int reg_access_mtrc_stdb(mFile* mf, uint32_t method, struct reg_access_hca_mtrc_stdb_reg_ext* mtrc_stdb,
                          uint32_t data_size);
-/* Reads a whole string database of total bytes (a multiple of 64, else 2)
- * into buffer, in 704-byte pieces: each big-endian word of the answer lands
- * as a 32-bit integer in host order. A failed piece ends the read with its
- * result; the pieces before it stay in buffer. */
+/* Reads a whole string database of total bytes (a multiple of 64 and at
+ * most 0xFFFFFDC0, else 2 and nothing read) into buffer, in 704-byte
+ * pieces: each big-endian word of the answer lands as a 32-bit integer in
+ * host order. A failed piece ends the read with its result; the pieces
+ * before it stay in buffer. */
 int reg_access_mtrc_stdb_wrapper(mFile* mf, uint32_t total, uint8_t string_db_index, uint8_t* buffer);
 
 /* Ports and modules. */

@@ -272,12 +272,16 @@ namespace {
 
 // The string database is read in pieces the register carries.
 constexpr uint32_t kStdbChunk = 704;
+// The largest total whose pieces can all be counted in the 32-bit start
+// offset: past it the offset after the last piece wraps to the start and
+// the read would never end. No string database comes near it.
+constexpr uint32_t kStdbMaxTotal = (UINT32_MAX / kStdbChunk) * kStdbChunk;
 
 }  // namespace
 
 extern "C" int reg_access_mtrc_stdb_wrapper(mFile* mf, uint32_t total, uint8_t string_db_index, uint8_t* buffer)
 {
-    if (total % 64 != 0) {
+    if (total % 64 != 0 || total > kStdbMaxTotal) {
         return ME_BAD_PARAMS;
     }
     for (uint32_t offset = 0; offset < total; offset += kStdbChunk) {

@@ -483,6 +483,25 @@ TEST_F(StringDatabase, TheWrapperStopsAtTheFirstFailedPiece)
     EXPECT_EQ(out[704], 0xee);
 }
 
+TEST_F(StringDatabase, TheWrapperRefusesATotalItsOffsetsCannotCount)
+{
+    // Every piece fails at once, so even a wrapper that accepted these
+    // totals would come back after one request instead of reading 4 GiB
+    // into the 64-byte buffer below.
+    stand_in.result = 0x104;
+    std::vector<uint8_t> out(64, 0xee);
+    for (uint32_t total : {0xFFFFFE00u, 0xFFFFFFC0u}) {
+        SCOPED_TRACE(total);
+        EXPECT_EQ(reg_access_mtrc_stdb_wrapper(kPlainHandle, total, 0, out.data()), 2);
+        EXPECT_TRUE(stand_in.calls.empty()) << "nothing is read";
+    }
+    // The largest total whose pieces all have a start offset is read.
+    EXPECT_EQ(reg_access_mtrc_stdb_wrapper(kPlainHandle, 0xFFFFFDC0u, 0, out.data()), 0x104);
+    ASSERT_EQ(stand_in.calls.size(), 1u);
+    EXPECT_EQ(stand_in.calls[0].reg_size, 712u);
+    EXPECT_EQ(out, Bytes(64, 0xee));
+}
+
 TEST_F(RegAccess, MgirNullHandleIsUnsupported)
 {
     auto rec = zeroed<reg_access_hca_mgir_ext>();
