@@ -77,7 +77,8 @@ int reg_access_mord(mFile* mf, uint32_t method, struct reg_access_hca_resource_d
  * 256 gives 2 (ME_BAD_PARAMS) and sends nothing. */
 int reg_access_mnvda(mFile* mf, uint32_t method, struct tools_open_mnvda* mnvda);
 /* MNVGN (0x9035), 156 bytes; GET only; the register status of the answer
- * goes to *status. */
+ * goes to *status. A null status gives 2 (ME_BAD_PARAMS) and sends nothing;
+ * so does it for MGNLE. */
 int reg_access_mnvgn(mFile* mf, uint32_t method, struct tools_open_mnvgn* mnvgn, int* status);
 /* MGNLE (0x9036), 172 bytes; GET only; the register status goes to *status. */
 int reg_access_mgnle(mFile* mf, uint32_t method, struct tools_open_mgnle* mgnle, int* status);

@@ -94,17 +94,34 @@ REG_ACCESS_PATTERN_TABLE(REG_ACCESS_DEFINE_PATTERN)
 
 REG_ACCESS_ONE_METHOD_TABLE(REG_ACCESS_DEFINE_ONE_METHOD)
 
-// The name-space registers read the caller's register status too.
+namespace {
+
+// The name-space registers hand the caller's register-status variable to the
+// register call, which refuses a missing one with ME_BAD_PARAMS before
+// anything is sent. It is refused the same way here: a local variable must
+// not stand in for it and send the request after all.
+int access_name_space_register(mFile* mf, uint32_t method, void* record, const reg_access::RegisterLayout& layout,
+                               int* status)
+{
+    if (method != ACCESS_METHOD_GET) {
+        return ME_REG_ACCESS_BAD_METHOD;
+    }
+    if (status == nullptr) {
+        return ME_BAD_PARAMS;
+    }
+    return reg_access::access_register_one_method(mf, method, ACCESS_METHOD_GET, record, layout, status);
+}
+
+}  // namespace
+
 extern "C" int reg_access_mnvgn(mFile* mf, uint32_t method, struct tools_open_mnvgn* mnvgn, int* status)
 {
-    return reg_access::access_register_one_method(mf, method, ACCESS_METHOD_GET, mnvgn,
-                                                  REG_ACCESS_LAYOUT(0x9035, tools_open_mnvgn), status);
+    return access_name_space_register(mf, method, mnvgn, REG_ACCESS_LAYOUT(0x9035, tools_open_mnvgn), status);
 }
 
 extern "C" int reg_access_mgnle(mFile* mf, uint32_t method, struct tools_open_mgnle* mgnle, int* status)
 {
-    return reg_access::access_register_one_method(mf, method, ACCESS_METHOD_GET, mgnle,
-                                                  REG_ACCESS_LAYOUT(0x9036, tools_open_mgnle), status);
+    return access_name_space_register(mf, method, mgnle, REG_ACCESS_LAYOUT(0x9036, tools_open_mgnle), status);
 }
 
 namespace {

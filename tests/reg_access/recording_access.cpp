@@ -27,6 +27,9 @@ extern "C" int maccess_reg(mFile* mf, uint16_t reg_id, int reg_method, void* reg
     const uint8_t* bytes = static_cast<const uint8_t*>(reg_data);
     g_stand_in->calls.push_back({mf, reg_id, reg_method, reg_data, reg_access_test::Bytes(bytes, bytes + reg_size),
                                  reg_size, r_size_reg, w_size_reg, reg_status});
+    if (reg_status == nullptr) {
+        return 2;  // as the access core answers a missing status variable
+    }
     *reg_status = g_stand_in->reg_status;
     if (g_stand_in->answer) {
         g_stand_in->answer(static_cast<uint8_t*>(reg_data), reg_size);

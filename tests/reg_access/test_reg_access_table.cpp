@@ -90,6 +90,26 @@ TEST_P(OneMethodRegister, SendsItsMethodWithTheWholeImage)
     EXPECT_EQ(status, passes_status ? 0x0c : 7);
 }
 
+TEST_F(RegAccess, NameSpaceRegistersWithoutAStatusVariableSendNothing)
+{
+    // The caller's status variable is the register call's: a missing one is
+    // refused with 2, as the register call refuses it, and no local one
+    // takes its place.
+    for (const OneMethodCase& c : kOneMethod) {
+        if (std::string(c.name) != "mnvgn" && std::string(c.name) != "mgnle") {
+            continue;
+        }
+        SCOPED_TRACE(c.name);
+        for (mFile* mf : {kPlainHandle, kGpuHandle}) {
+            Bytes record(c.bytes + 64, 0x3c);
+            EXPECT_EQ(c.call(mf, 1, record.data(), nullptr), 2);
+            EXPECT_EQ(c.call(mf, 2, record.data(), nullptr), 257) << "the method is tested first";
+            EXPECT_EQ(record, Bytes(c.bytes + 64, 0x3c));
+        }
+    }
+    EXPECT_TRUE(stand_in.calls.empty());
+}
+
 INSTANTIATE_TEST_SUITE_P(Table, OneMethodRegister, ::testing::ValuesIn(kOneMethod),
                          [](const ::testing::TestParamInfo<OneMethodCase>& info) { return std::string(info.param.name); });
 
