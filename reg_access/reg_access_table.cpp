@@ -134,13 +134,16 @@ constexpr uint32_t kMaxDataLength = 256;
 // A GET sends the header alone and takes the whole register back; a SET
 // sends the whole register and takes the header back. A length beyond the
 // image's data area would make the device exchange reach past the buffer,
-// so it is refused before anything is sent.
-int access_data_register(mFile* mf, uint32_t method, void* record, const reg_access::RegisterLayout& layout,
-                         uint32_t length)
+// so it is refused before anything is sent. The length is read from the
+// record only once the method is accepted: a refused call touches nothing.
+template <typename Record>
+int access_data_register(mFile* mf, uint32_t method, Record* record, const reg_access::RegisterLayout& layout,
+                         uint32_t (*length_of)(const Record&))
 {
     if (!reg_access::is_access_method(method)) {
         return ME_REG_ACCESS_BAD_METHOD;
     }
+    const uint32_t length = length_of(*record);
     if (length > kMaxDataLength) {
         return ME_BAD_PARAMS;
     }
@@ -159,12 +162,13 @@ int access_data_register(mFile* mf, uint32_t method, void* record, const reg_acc
 extern "C" int reg_access_mnvda(mFile* mf, uint32_t method, struct tools_open_mnvda* mnvda)
 {
     return access_data_register(mf, method, mnvda, REG_ACCESS_LAYOUT(0x9024, tools_open_mnvda),
-                                mnvda->nv_hdr.length);
+                                +[](const tools_open_mnvda& r) -> uint32_t { return r.nv_hdr.length; });
 }
 
 extern "C" int reg_access_mfba(mFile* mf, uint32_t method, struct reg_access_hca_mfba_reg_ext* mfba)
 {
-    return access_data_register(mf, method, mfba, REG_ACCESS_LAYOUT(0x9011, reg_access_hca_mfba_reg_ext), mfba->size);
+    return access_data_register(mf, method, mfba, REG_ACCESS_LAYOUT(0x9011, reg_access_hca_mfba_reg_ext),
+                                +[](const reg_access_hca_mfba_reg_ext& r) -> uint32_t { return r.size; });
 }
 
 namespace {

@@ -157,6 +157,16 @@ TEST_F(DataRegister, MnvdaRefusesALengthPastItsDataArea)
     EXPECT_TRUE(stand_in.calls.empty());
 }
 
+TEST_F(DataRegister, ABadMethodIsRefusedBeforeTheRecordIsRead)
+{
+    // The length lives in the record: a refused method must not reach it.
+    for (uint32_t method : {0u, 3u}) {
+        EXPECT_EQ(reg_access_mnvda(kPlainHandle, method, nullptr), 257) << method;
+        EXPECT_EQ(reg_access_mfba(kPlainHandle, method, nullptr), 257) << method;
+    }
+    EXPECT_TRUE(stand_in.calls.empty());
+}
+
 TEST_F(DataRegister, MnvdaOnAGpuHandleSendsThePayloadOnly)
 {
     auto rec = zeroed<tools_open_mnvda>();
