@@ -1,7 +1,8 @@
 /*
- * The register functions that differ from the pattern: one-method
- * registers, payloads sized by the record, the MGIR rules and the
- * diagnostic dump.
+ * Every function of the register table with its id, sizes and methods, and
+ * the functions that differ from the pattern: one-method registers,
+ * payloads sized by the record, the tracer string database, the MGIR rules
+ * and the diagnostic dumps.
  */
 #include <gtest/gtest.h>
 
@@ -9,6 +10,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -27,67 +29,202 @@ T zeroed()
     return rec;
 }
 
-struct OneMethodCase {
+// Methods a register function accepts.
+constexpr uint32_t kGet = 1;
+constexpr uint32_t kSet = 2;
+constexpr uint32_t kBoth = kGet | kSet;
+
+// One register function with what a zeroed record sends on a plain handle:
+// payload, read and write size all `sent` bytes, from an image of `image`
+// bytes (X_size). Those that size their payload from the record (MJTAG,
+// MNVDA, MFBA) or take a data length (MTRC_STDB, here 0) send less than
+// their image.
+struct TableCase {
     const char* name;
     uint16_t reg_id;
-    uint32_t bytes;
-    uint32_t accepted;
+    uint32_t image;
+    uint32_t sent;
+    uint32_t methods;
+    size_t record_size;
     int (*call)(mFile*, uint32_t, void*, int*);
+    unsigned (*size)();
 };
 
-const OneMethodCase kOneMethod[] = {
-    {"mnvgc", 0x9034, 16, 1,
-     [](mFile* mf, uint32_t m, void* r, int*) { return reg_access_mnvgc(mf, m, static_cast<reg_access_hca_mnvgc_reg_ext*>(r)); }},
-    {"mnvqc", 0x9030, 8, 1,
-     [](mFile* mf, uint32_t m, void* r, int*) { return reg_access_mnvqc(mf, m, static_cast<reg_access_hca_mnvqc_reg_ext*>(r)); }},
-    {"mnvdi", 0x9025, 12, 2,
-     [](mFile* mf, uint32_t m, void* r, int*) { return reg_access_mnvdi(mf, m, static_cast<reg_access_hca_mnvdi_reg_ext*>(r)); }},
-    {"mnvia", 0x9033, 8, 2,
-     [](mFile* mf, uint32_t m, void* r, int*) { return reg_access_mnvia(mf, m, static_cast<reg_access_hca_mnvia_reg_ext*>(r)); }},
-    {"mmdio", 0x9017, 12, 2,
-     [](mFile* mf, uint32_t m, void* r, int*) { return reg_access_mmdio(mf, m, static_cast<reg_access_hca_mmdio_ext*>(r)); }},
-    {"mfai", 0x9029, 16, 2,
-     [](mFile* mf, uint32_t m, void* r, int*) { return reg_access_mfai(mf, m, static_cast<oskfw_register_mfai*>(r)); }},
-    {"mnvgn", 0x9035, 156, 1,
-     [](mFile* mf, uint32_t m, void* r, int* st) { return reg_access_mnvgn(mf, m, static_cast<tools_open_mnvgn*>(r), st); }},
-    {"mgnle", 0x9036, 172, 1,
-     [](mFile* mf, uint32_t m, void* r, int* st) { return reg_access_mgnle(mf, m, static_cast<tools_open_mgnle*>(r), st); }},
-};
-
-class OneMethodRegister : public RegAccess, public ::testing::WithParamInterface<OneMethodCase> {};
-
-TEST_P(OneMethodRegister, RefusesEveryOtherMethodUntouched)
+void PrintTo(const TableCase& c, std::ostream* os)
 {
-    const OneMethodCase& c = GetParam();
-    const uint32_t other = c.accepted == 1 ? 2 : 1;
-    for (uint32_t method : {0u, other, 3u}) {
-        Bytes record(c.bytes + 64, 0x3c);
+    *os << c.name;
+}
+
+#define TABLE_ROW_WITH(name, id, image, sent, methods, X, extra)                                       \
+    {                                                                                                  \
+        #name, (id), (image), (sent), (methods), sizeof(struct X),                                     \
+            [](mFile* mf, uint32_t m, void* r, int* status) {                                          \
+                (void)status;                                                                          \
+                return reg_access_##name(mf, m, static_cast<struct X*>(r), extra);                     \
+            },                                                                                         \
+            X##_size                                                                                   \
+    }
+
+#define TABLE_ROW(name, id, image, sent, methods, X)                                                   \
+    {                                                                                                  \
+        #name, (id), (image), (sent), (methods), sizeof(struct X),                                     \
+            [](mFile* mf, uint32_t m, void* r, int*) { return reg_access_##name(mf, m, static_cast<struct X*>(r)); }, \
+            X##_size                                                                                   \
+    }
+
+// Every function of the register table, in its order, and the two
+// companions that dump MCQS and MCQI answers.
+const TableCase kTable[] = {
+    TABLE_ROW(mddt, 0x9160, 272, 272, kBoth, reg_access_switch_mddt_reg_ext),
+    TABLE_ROW(mddq, 0x9161, 48, 48, kBoth, reg_access_switch_mddq_ext),
+    TABLE_ROW(pcnr, 0x5050, 12, 12, kBoth, reg_access_hca_pcnr_reg_ext),
+    TABLE_ROW(plib, 0x500A, 16, 16, kBoth, reg_access_switch_plib_reg_ext),
+    TABLE_ROW(mteim, 0x9118, 48, 48, kBoth, reg_access_hca_mteim_reg_ext),
+    TABLE_ROW(mtie, 0x911B, 48, 48, kBoth, reg_access_hca_mtie_ext),
+    TABLE_ROW(mtim, 0x911C, 16, 16, kBoth, reg_access_hca_mtim_ext),
+    TABLE_ROW(mtdc, 0x911D, 32, 32, kBoth, reg_access_hca_mtdc_ext),
+    TABLE_ROW(debug_cap, 0x8400, 64, 64, kBoth, reg_access_hca_debug_cap),
+    TABLE_ROW(paos, 0x5006, 16, 16, kBoth, reg_access_hca_paos_reg_ext),
+    TABLE_ROW(pmaos, 0x5012, 16, 16, kBoth, reg_access_switch_pmaos_reg_ext),
+    TABLE_ROW(ptys, 0x5004, 68, 68, kBoth, reg_access_hca_ptys_reg_ext),
+    TABLE_ROW(mcia, 0x9014, 148, 148, kBoth, reg_access_hca_mcia_ext),
+    TABLE_ROW(mtmp, 0x900A, 32, 32, kBoth, reg_access_hca_mtmp_ext),
+    TABLE_ROW(mtcap, 0x9009, 16, 16, kBoth, reg_access_hca_mtcap_ext),
+    TABLE_ROW(mtecr_ext, 0x9109, 96, 96, kBoth, reg_access_retimer_mtecr_ext),
+    TABLE_ROW(pmlp, 0x5002, 64, 64, kBoth, reg_access_hca_pmlp_reg_ext),
+    TABLE_ROW(mnvgc, 0x9034, 16, 16, kGet, reg_access_hca_mnvgc_reg_ext),
+    TABLE_ROW(mnvdi, 0x9025, 12, 12, kSet, reg_access_hca_mnvdi_reg_ext),
+    TABLE_ROW(mnvia, 0x9033, 8, 8, kSet, reg_access_hca_mnvia_reg_ext),
+    TABLE_ROW(mnvqc, 0x9030, 8, 8, kGet, reg_access_hca_mnvqc_reg_ext),
+    TABLE_ROW_WITH(mnvgn, 0x9035, 156, 156, kGet, tools_open_mnvgn, status),
+    TABLE_ROW_WITH(mgnle, 0x9036, 172, 172, kGet, tools_open_mgnle, status),
+    TABLE_ROW(mmdio, 0x9017, 12, 12, kSet, reg_access_hca_mmdio_ext),
+    TABLE_ROW(icam, 0x387F, 24, 24, kBoth, reg_access_switch_icam_reg_ext),
+    TABLE_ROW(icsr, 0x38F0, 1040, 1040, kBoth, reg_access_switch_icsr_ext),
+    TABLE_ROW(mjtag, 0x901F, 44, 8, kBoth, tools_mjtag),
+    TABLE_ROW(res_dump, 0xC000, 256, 256, kBoth, reg_access_hca_resource_dump_ext),
+    TABLE_ROW(mord, 0x9153, 256, 256, kBoth, reg_access_hca_resource_dump_ext),
+    TABLE_ROW(mgpir, 0x9100, 160, 160, kBoth, tools_mgpir),
+    TABLE_ROW(mdfcr, 0x9101, 96, 96, kBoth, tools_mdfcr),
+    TABLE_ROW(mdrcr, 0x9102, 48, 48, kBoth, tools_mdrcr),
+    TABLE_ROW(mnvda, 0x9024, 268, 12, kBoth, tools_open_mnvda),
+    TABLE_ROW(mgir, 0x9020, 160, 160, kBoth, reg_access_hca_mgir_ext),
+    TABLE_ROW(mirc, 0x9162, 8, 8, kBoth, tools_open_mirc_reg),
+    TABLE_ROW(mfba, 0x9011, 268, 12, kBoth, reg_access_hca_mfba_reg_ext),
+    TABLE_ROW(mcam, 0x907F, 72, 72, kBoth, reg_access_hca_mcam_reg_ext),
+    TABLE_ROW(mcda, 0x9063, 144, 144, kBoth, reg_access_hca_mcda_reg_ext),
+    TABLE_ROW(mqis, 0x9064, 24, 24, kBoth, reg_access_hca_mqis_reg_ext),
+    TABLE_ROW(mtrc_cap, 0x9040, 132, 132, kBoth, reg_access_hca_mtrc_cap_reg_ext),
+    TABLE_ROW(mtrc_conf, 0x9041, 128, 128, kBoth, reg_access_hca_mtrc_conf_reg_ext),
+    TABLE_ROW_WITH(mtrc_stdb, 0x9042, 8, 8, kBoth, reg_access_hca_mtrc_stdb_reg_ext, 0u),
+    TABLE_ROW(mtrc_ctrl, 0x9043, 64, 64, kBoth, reg_access_hca_mtrc_ctrl_reg_ext),
+    TABLE_ROW(mcc, 0x9062, 32, 32, kBoth, reg_access_hca_mcc_reg_ext),
+    TABLE_ROW(mcqs_inner, 0x9060, 16, 16, kBoth, reg_access_hca_mcqs_reg_ext),
+    TABLE_ROW(mcqi_inner, 0x9061, 148, 148, kBoth, reg_access_hca_mcqi_reg_ext),
+    TABLE_ROW(mfbe, 0x9012, 12, 12, kBoth, reg_access_hca_mfbe_reg_ext),
+    TABLE_ROW(mfpa, 0x9010, 32, 32, kBoth, reg_access_hca_mfpa_reg_ext),
+    TABLE_ROW(mfsv, 0x9115, 48, 48, kBoth, reg_access_hca_mfsv_reg_ext),
+    TABLE_ROW(mfrl, 0x9028, 8, 8, kBoth, reg_access_hca_mfrl_reg_ext),
+    TABLE_ROW(mpcir, 0x905A, 16, 16, kBoth, reg_access_hca_mpcir_ext),
+    TABLE_ROW(mfai, 0x9029, 16, 16, kSet, oskfw_register_mfai),
+    TABLE_ROW(mvts, 0x902C, 20, 20, kBoth, tools_open_mvts),
+    TABLE_ROW(mfmc, 0x9013, 28, 28, kBoth, reg_access_switch_mfmc_reg_ext),
+    TABLE_ROW(mcdd, 0x905C, 32, 32, kBoth, tools_open_mcdd_reg),
+    TABLE_ROW(mfpa_new, 0x9010, 32, 32, kBoth, reg_access_hca_mfpa_reg_ext),
+    TABLE_ROW(secure_host, 0x402D, 16, 16, kBoth, tools_open_mlock),
+    TABLE_ROW(mtcq, 0x9065, 112, 112, kBoth, reg_access_switch_mtcq_reg_ext),
+    TABLE_ROW(mdsr, 0x9110, 48, 48, kBoth, reg_access_switch_mdsr_reg_ext),
+    TABLE_ROW(mkdc, 0x9066, 44, 44, kBoth, reg_access_switch_mkdc_reg_ext),
+    TABLE_ROW(mrsr, 0x9023, 8, 8, kBoth, reg_access_switch_mrsr_ext),
+    TABLE_ROW(dtor, 0xC00E, 64, 64, kBoth, reg_access_hca_dtor_reg_ext),
+    TABLE_ROW(mrsi, 0x912A, 64, 64, kBoth, reg_access_hca_mrsi_ext),
+    TABLE_ROW(pllp, 0x504A, 20, 20, kBoth, reg_access_switch_pllp_reg_ext),
+    TABLE_ROW(ppcr, 0x504C, 16, 16, kBoth, reg_access_switch_PPCR_ext),
+    TABLE_ROW(switch_pmlp, 0x5002, 64, 64, kBoth, reg_access_switch_pmlp_reg_ext),
+    TABLE_ROW(pguid, 0x5066, 96, 96, kBoth, reg_access_hca_pguid_reg_ext),
+    TABLE_ROW(mcqs, 0x9060, 16, 16, kBoth, reg_access_hca_mcqs_reg_ext),
+    TABLE_ROW(mcqi, 0x9061, 148, 148, kBoth, reg_access_hca_mcqi_reg_ext),
+};
+
+bool accepts(const TableCase& c, uint32_t method)
+{
+    return (method == 1 || method == 2) && (c.methods & method) != 0;
+}
+
+class TableRegister : public RegAccess, public ::testing::WithParamInterface<TableCase> {
+protected:
+    void SetUp() override
+    {
+        RegAccess::SetUp();
+        // The rows hold for the functions with their diagnostic dumps off.
+        for (const char* variable : {"DUMP_DEBUG", "MCQS_DEBUG", "MCQI_DEBUG"}) {
+            unsetenv(variable);
+        }
+    }
+};
+
+TEST_P(TableRegister, RefusesEveryOtherMethodUntouched)
+{
+    const TableCase& c = GetParam();
+    for (uint32_t method : {0u, 1u, 2u, 3u, 0xffffffffu}) {
+        if (accepts(c, method)) {
+            continue;
+        }
+        Bytes record(c.record_size, 0x3c);
         int status = 7;
         EXPECT_EQ(c.call(kPlainHandle, method, record.data(), &status), 257) << method;
-        EXPECT_EQ(record, Bytes(c.bytes + 64, 0x3c));
+        EXPECT_EQ(record, Bytes(c.record_size, 0x3c));
         EXPECT_EQ(status, 7);
+        EXPECT_EQ(c.call(kPlainHandle, method, nullptr, &status), 257) << "the record is not read: " << method;
     }
     EXPECT_TRUE(stand_in.calls.empty());
 }
 
-TEST_P(OneMethodRegister, SendsItsMethodWithTheWholeImage)
+TEST_P(TableRegister, SendsItsIdAndSizesForEachMethodItAccepts)
 {
-    const OneMethodCase& c = GetParam();
-    Bytes record(c.bytes + 64, 0);
+    const TableCase& c = GetParam();
+    EXPECT_EQ(c.size(), c.image);
+    int sent = 0;
+    for (uint32_t method : {1u, 2u}) {
+        if (!accepts(c, method)) {
+            continue;
+        }
+        SCOPED_TRACE(method);
+        stand_in.calls.clear();
+        Bytes record(c.record_size, 0);
+        int status = 7;
+        stand_in.reg_status = 0x0c;
+        EXPECT_EQ(c.call(kPlainHandle, method, record.data(), &status), 0);
+        ASSERT_EQ(stand_in.calls.size(), 1u);
+        const RegCall& call = stand_in.calls[0];
+        EXPECT_EQ(call.mf, kPlainHandle);
+        EXPECT_EQ(call.reg_id, c.reg_id);
+        EXPECT_EQ(call.method, static_cast<int>(method));
+        EXPECT_EQ(call.reg_size, c.sent);
+        EXPECT_EQ(call.r_size, c.sent);
+        EXPECT_EQ(call.w_size, c.sent);
+        EXPECT_EQ(call.sent, Bytes(c.sent, 0));  // a zeroed record packs to zeros
+        // Only the name-space registers hand the caller's status variable on.
+        const bool passes_status = std::string(c.name) == "mnvgn" || std::string(c.name) == "mgnle";
+        EXPECT_EQ(call.status == &status, passes_status);
+        EXPECT_EQ(status, passes_status ? 0x0c : 7);
+        ++sent;
+    }
+    EXPECT_EQ(sent, c.methods == kBoth ? 2 : 1);
+}
+
+TEST_P(TableRegister, GpuHandleGetsThePayloadWithNoReadOrWriteSize)
+{
+    const TableCase& c = GetParam();
+    const uint32_t method = (c.methods & kGet) != 0 ? 1 : 2;
+    Bytes record(c.record_size, 0);
     int status = 7;
-    stand_in.reg_status = 0x0c;
-    EXPECT_EQ(c.call(kPlainHandle, c.accepted, record.data(), &status), 0);
+    EXPECT_EQ(c.call(kGpuHandle, method, record.data(), &status), 0);
     ASSERT_EQ(stand_in.calls.size(), 1u);
-    const RegCall& call = stand_in.calls[0];
-    EXPECT_EQ(call.reg_id, c.reg_id);
-    EXPECT_EQ(call.method, static_cast<int>(c.accepted));
-    EXPECT_EQ(call.reg_size, c.bytes);
-    EXPECT_EQ(call.r_size, c.bytes);
-    EXPECT_EQ(call.w_size, c.bytes);
-    // Only the name-space registers hand the caller's status variable on.
-    const bool passes_status = std::string(c.name) == "mnvgn" || std::string(c.name) == "mgnle";
-    EXPECT_EQ(call.status == &status, passes_status);
-    EXPECT_EQ(status, passes_status ? 0x0c : 7);
+    EXPECT_EQ(stand_in.calls[0].reg_id, c.reg_id);
+    EXPECT_EQ(stand_in.calls[0].reg_size, c.sent);
+    EXPECT_EQ(stand_in.calls[0].r_size, 0u);
+    EXPECT_EQ(stand_in.calls[0].w_size, 0u);
 }
 
 TEST_F(RegAccess, NameSpaceRegistersWithoutAStatusVariableSendNothing)
@@ -95,23 +232,23 @@ TEST_F(RegAccess, NameSpaceRegistersWithoutAStatusVariableSendNothing)
     // The caller's status variable is the register call's: a missing one is
     // refused with 2, as the register call refuses it, and no local one
     // takes its place.
-    for (const OneMethodCase& c : kOneMethod) {
+    for (const TableCase& c : kTable) {
         if (std::string(c.name) != "mnvgn" && std::string(c.name) != "mgnle") {
             continue;
         }
         SCOPED_TRACE(c.name);
         for (mFile* mf : {kPlainHandle, kGpuHandle}) {
-            Bytes record(c.bytes + 64, 0x3c);
+            Bytes record(c.record_size, 0x3c);
             EXPECT_EQ(c.call(mf, 1, record.data(), nullptr), 2);
             EXPECT_EQ(c.call(mf, 2, record.data(), nullptr), 257) << "the method is tested first";
-            EXPECT_EQ(record, Bytes(c.bytes + 64, 0x3c));
+            EXPECT_EQ(record, Bytes(c.record_size, 0x3c));
         }
     }
     EXPECT_TRUE(stand_in.calls.empty());
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, OneMethodRegister, ::testing::ValuesIn(kOneMethod),
-                         [](const ::testing::TestParamInfo<OneMethodCase>& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Table, TableRegister, ::testing::ValuesIn(kTable),
+                         [](const ::testing::TestParamInfo<TableCase>& info) { return std::string(info.param.name); });
 
 class DataRegister : public RegAccess {};
 
