@@ -364,9 +364,35 @@ INSTANTIATE_TEST_SUITE_P(
     Cases, ResetChecks,
     testing::Values(ManagedCase{"managed with the capability", true, 0x08, kSwReset, 0, 1, 1},
                     ManagedCase{"unmanaged: no capability asked", true, 0xF7, 0, 0, 1, 0},
-                    // Nothing is known of a switch that does not answer:
-                    // it is not reset.
-                    ManagedCase{"SwitchInfo unanswered", false, 0x08, 0, ME_MAD_SEND_FAILED, 0, 0}));
+                    // Taken as unmanaged: reset although GeneralInfo would
+                    // deny it, and GeneralInfo is not asked.
+                    ManagedCase{"SwitchInfo unanswered", false, 0x08, ~kSwReset, 0, 1, 0}));
+
+TEST_F(InBandDevice, SwitchSilentToSwitchInfoIsResetAsUnmanaged)
+{
+    Open();
+    node.switch_info_answers = false;
+    node.capability_mask = ~kSwReset;
+    ib_test::LogEverything();
+    testing::internal::CaptureStdout();
+    int result = reset_ib_device(device);
+    std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(result, 0);
+    EXPECT_TRUE(Has(out, "[Debug]") && Has(out, "GmpMadReset.cpp_IsNodeManaged():") &&
+                Has(out, "| Switch is Unmanaged\n"))
+        << out;
+    EXPECT_FALSE(Has(out, "Enhanced Port")) << out;
+    ASSERT_EQ(node.seen.size(), 2u) << "SwitchInfo, then the reset; no GeneralInfo";
+    EXPECT_EQ(node.seen[0].attribute(), 0x12);
+    EXPECT_TRUE(node.seen[0].smp());
+    EXPECT_EQ(node.seen[0].method(), 0x01);
+    const Mad& reset = node.seen[1];
+    EXPECT_EQ(reset.mgmt_class(), 0x0A);
+    EXPECT_EQ(reset.method(), 0x02);
+    EXPECT_EQ(reset.attribute(), 0x12);
+    EXPECT_EQ(reset.modifier(), 15u);
+    ASSERT_EQ(node.resets, std::vector<uint32_t>{15});
+}
 
 TEST_F(InBandDevice, ResetWithoutReplyIsASendFailure)
 {
