@@ -55,7 +55,7 @@ protected:
         world->journal_lines = 0;
     }
 
-    KeyFiles files{std::nullopt};
+    KeyFiles files{ib_test::kWithoutKeys};
     ibmad_world* world = nullptr;
     std::shared_ptr<LibIBMadWrapper> wrapper;
 };
