@@ -173,6 +173,60 @@ TEST_F(InBandDevice, RegisterErrorBySmpIsRetriedBySmpWithoutOtherForms)
     EXPECT_EQ(node.Count(0x0A, 0x17), 2u);
 }
 
+// Every exchange leaves its reply's register data in the caller's array; a
+// write that fails in one form must still send the caller's record in the
+// next, not what the device answered.
+struct RetriedWriteCase {
+    const char* what;
+    uint32_t capabilities;
+    size_t smp, class_a;
+};
+
+void PrintTo(const RetriedWriteCase& c, std::ostream* os)
+{
+    *os << c.what;
+}
+
+class RetriedWrite : public InBandDevice, public testing::WithParamInterface<RetriedWriteCase> {};
+
+TEST_P(RetriedWrite, EveryFormCarriesTheCallersRecord)
+{
+    const RetriedWriteCase& c = GetParam();
+    Open();
+    node.capability_mask = c.capabilities;
+    node.smp_tlv_status = 0x04;
+    node.smp_reply_fill = 0xEE;
+    node.class_a_tlv_status = 0x03;
+    node.class_a_reply_fill = 0xDD;
+    std::vector<uint8_t> record(16);
+    for (size_t i = 0; i < record.size(); i++) {
+        record[i] = static_cast<uint8_t>(0x40 + i);
+    }
+    std::vector<uint8_t> data(record);
+    int status = -1;
+    EXPECT_EQ(reg_access_send(reinterpret_cast<uint32_t*>(data.data()), 16, 0x9014, &status, device), 0);
+    EXPECT_EQ(status, 4) << "the last SMP exchange's";
+    std::vector<Mad> smps = node.Of(0x01, 0xFF52);
+    std::vector<Mad> class_a = node.Of(0x0A, 0xFF52);
+    ASSERT_EQ(smps.size(), c.smp);
+    ASSERT_EQ(class_a.size(), c.class_a);
+    for (size_t i = 0; i < smps.size(); i++) {
+        EXPECT_EQ(Bytes(smps[i].bytes.data() + 64 + 20, 16), record) << "SMP " << i;
+        EXPECT_EQ(smps[i].bytes[64 + 6], 0x02) << "a write";
+    }
+    for (const Mad& sent : class_a) {
+        EXPECT_EQ(Bytes(sent.bytes.data() + 32 + 20, 16), record) << "class A";
+    }
+    EXPECT_EQ(node.registers[0x9014], record) << "what the node was last given";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, RetriedWrite,
+    testing::Values(RetriedWriteCase{"SMP twice", 0, 2, 0}, RetriedWriteCase{"SMP, class A, SMP", kRegisterAccess, 2, 1}),
+    [](const testing::TestParamInfo<RetriedWriteCase>& info) {
+        return info.param.class_a ? std::string("smp_class_a_smp") : std::string("smp_twice");
+    });
+
 // A GMP reply without a MAD status writes no register status: a successful
 // GMP read must not be judged by whatever the status held before.
 TEST_F(InBandDevice, SuccessfulGmpReadAfterAFailedFormIsASuccess)
