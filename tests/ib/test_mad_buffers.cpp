@@ -6,9 +6,11 @@
 
 #include <vector>
 
+#include "tov_core/device/ib/AccessRegisterMad.h"
 #include "tov_core/device/ib/ConfigSpaceAccessMad.h"
 #include "tov_core/device/ib/MadBuffer.h"
 
+using tov_core::AccessRegisterMadBuffer;
 using tov_core::ConfigSpaceAccessBuffer;
 using tov_core::GmpMadBuffer;
 using tov_core::SmpMadBuffer;
@@ -225,6 +227,35 @@ TEST(ConfigSpaceAccessBuffer, DataWordsFollowTheKeyWithoutMasks)
     buffer.GetBufferData(back.data(), 60);
     EXPECT_EQ(back[55], 0x100u + 55);
     EXPECT_EQ(back[56], 0x77u);
+}
+
+// Words from the given index of the array go big-endian behind the 8 bytes
+// of the key place, and back; what would lie past the 1024 bytes stays out.
+TEST(AccessRegisterMadBuffer, WordsFromAnIndexTravelBigEndianFromByteEight)
+{
+    AccessRegisterMadBuffer buffer;
+    const uint32_t words[4] = {0xDEADBEEF, 0x01020304, 0xA0B0C0D0, 0x55667788};
+    buffer.SetBufferData(words, 2, 1);
+    const uint8_t expected[16] = {0, 0, 0, 0, 0, 0, 0, 0, 0x01, 0x02, 0x03, 0x04, 0xA0, 0xB0, 0xC0, 0xD0};
+    EXPECT_EQ(memcmp(Bytes(buffer), expected, sizeof(expected)), 0);
+    EXPECT_EQ(Bytes(buffer)[16], 0) << "two words only";
+
+    uint32_t back[4] = {7, 7, 7, 7};
+    buffer.GetBufferData(back, 2, 2);
+    EXPECT_EQ(back[0], 7u);
+    EXPECT_EQ(back[1], 7u);
+    EXPECT_EQ(back[2], 0x01020304u);
+    EXPECT_EQ(back[3], 0xA0B0C0D0u);
+
+    // 254 words fill the payload behind the key place; a 255th is not
+    // copied in, nor out.
+    std::vector<uint32_t> many(255, 0x11223344);
+    buffer.SetBufferData(many.data(), 255, 0);
+    EXPECT_EQ(Bytes(buffer)[1023], 0x44);
+    std::vector<uint32_t> out(255, 0);
+    buffer.GetBufferData(out.data(), 255, 0);
+    EXPECT_EQ(out[253], 0x11223344u);
+    EXPECT_EQ(out[254], 0u);
 }
 
 }  // namespace

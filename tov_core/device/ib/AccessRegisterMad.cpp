@@ -106,6 +106,28 @@ bool AccessRegisterMadBuffer::Deserialize(uint32_t* destination, uint32_t length
     return true;
 }
 
+void AccessRegisterMadBuffer::SetBufferData(const uint32_t* data, uint32_t count, uint32_t first)
+{
+    uint32_t room = (PAYLOAD_SIZE - m_uDataOffset) / 4;
+    if (!data) {
+        return;
+    }
+    for (uint32_t k = 0; k < count && k < room; k++) {
+        BitOperations::PushToBuffer(m_aPayload + m_uDataOffset + 4 * k, 0, 32, data[first + k]);
+    }
+}
+
+void AccessRegisterMadBuffer::GetBufferData(uint32_t* data, uint32_t count, uint32_t first) const
+{
+    uint32_t room = (PAYLOAD_SIZE - m_uDataOffset) / 4;
+    if (!data) {
+        return;
+    }
+    for (uint32_t k = 0; k < count && k < room; k++) {
+        data[first + k] = BitOperations::PopFromBuffer(m_aPayload + m_uDataOffset + 4 * k, 0, 32);
+    }
+}
+
 void AccessRegisterMadBuffer::PackOperationTLVToBuffer()
 {
     unsigned char* b = m_aPayload;

@@ -82,6 +82,12 @@ public:
     // false, and touches nothing, when the register does not fit.
     bool Deserialize(uint32_t* destination, uint32_t length, int& status);
 
+    // Words data[first] .. data[first + count - 1], each big-endian, into
+    // the payload from the data offset (byte 8) on; GetBufferData copies
+    // them back. Words that would lie past the payload are not copied.
+    void SetBufferData(const uint32_t* data, uint32_t count, uint32_t first);
+    void GetBufferData(uint32_t* data, uint32_t count, uint32_t first) const;
+
     void PackOperationTLVToBuffer();
     void UnpackOperationTlvFromBuffer();
     void PackRegTLVToBuffer();

@@ -124,6 +124,11 @@ void IBDevice::InitConfigSpaceAccessInterface()
     m_poConfigSpaceAccess.reset(new ConfigSpaceAccessMadSmp(m_poLibIBMadWrapper));
 }
 
+uint32_t IBDevice::GetMaxChunkSize() const
+{
+    return m_uMaxChunkSize;
+}
+
 int IBDevice::Read(uint32_t address, uint32_t length, uint32_t* data)
 {
     return m_poConfigSpaceAccess->Read(address, length, data);

@@ -55,7 +55,7 @@ public:
     // the reply's 64 bytes come back in place. 0, 8, or 0x400..0x406.
     int SendSmpMad(uint8_t* data, uint32_t attributeId, uint32_t attributeModifier, eAccessMethod method);
     // Bytes of CR space one MAD moves: 224 by GMP, 56 by SMP.
-    uint32_t GetMaxChunkSize() const { return m_uMaxChunkSize; }
+    uint32_t GetMaxChunkSize() const;
     // Asked anew each time, by one GeneralInfo GMP (none for a GMP write).
     bool IsClassASupported(eAccessMethod method);
     bool IsGmpSupported(eAccessMethod method);
