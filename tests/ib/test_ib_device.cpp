@@ -96,6 +96,21 @@ TEST_F(InBandDevice, NodeSilentToTheGmpProbeGoesBySmp)
     EXPECT_EQ(config_space_access_read(0, 3, &word, device), -1) << "not a multiple of 4";
 }
 
+// The probe that decides the form is one mode-0 GMP read of the word at
+// 0xF0014: address bits 23:16 in the modifier's top byte, one word, the low
+// address bits.
+TEST_F(InBandDevice, ProbeIsOneGmpReadOfTheWordAt0xF0014)
+{
+    ASSERT_EQ(init_device("lid-16", &device), COMMUNICATION_TYPE_IB);
+    ASSERT_EQ(node.seen.size(), 1u);
+    const Mad& probe = node.seen[0];
+    EXPECT_EQ(probe.mgmt_class(), 0x0A);
+    EXPECT_EQ(probe.method(), 0x01);
+    EXPECT_EQ(probe.attribute(), 0x50);
+    EXPECT_EQ(probe.modifier(), 0x0F010014u);
+    EXPECT_EQ(Bytes(probe.bytes.data() + 24 + 8, 4), std::vector<uint8_t>(4, 0)) << "a read carries no data";
+}
+
 // ---------------------------------------------------------------- registers
 
 TEST_F(InBandDevice, SmallRegisterAnsweredBySmpCostsOneMadAndNoQuestion)
@@ -158,6 +173,34 @@ INSTANTIATE_TEST_SUITE_P(
         FormCase{"large read by GMP", 0x9014, 500, ACCESS_METHOD_GET, kRegisterAccess, 0, 0, 0, 3, 1},
         FormCase{"long-process register by class A", 0x9062, 40, ACCESS_METHOD_GET, kRegisterAccess, 0, 0, 1, 0,
                  1}));
+
+// Registers 0x9060 to 0x9064 (by the low 16 bits of the id) keep the device
+// too long for an SMP; their neighbours go by SMP.
+TEST_F(InBandDevice, LongProcessRegistersAre9060To9064)
+{
+    Open();
+    const struct {
+        uint32_t id;
+        bool smp;
+    } cases[] = {{0x905F, true},  {0x9060, false}, {0x9062, false}, {0x9064, false},
+                 {0x9065, true},  {0x19060, false}, {0x1905F, true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << std::hex << c.id);
+        node.seen.clear();
+        uint32_t data[4] = {};
+        int status = -1;
+        EXPECT_EQ(reg_access_get(data, sizeof(data), c.id, &status, device), c.smp ? 0 : ME_REG_ACCESS_NOT_SUPPORTED);
+        EXPECT_EQ(node.Count(0x01, 0xFF52), c.smp ? 1u : 0u);
+        if (c.smp) {
+            EXPECT_EQ(node.Of(0x01, 0xFF52)[0].bytes[64 + 4] << 8 | node.Of(0x01, 0xFF52)[0].bytes[64 + 5],
+                      static_cast<int>(c.id & 0xFFFF));
+        }
+    }
+    EXPECT_FALSE(IsLongProccessSmpRegister(0x905F));
+    EXPECT_TRUE(IsLongProccessSmpRegister(0x9060));
+    EXPECT_TRUE(IsLongProccessSmpRegister(0x9064));
+    EXPECT_FALSE(IsLongProccessSmpRegister(0x9065));
+}
 
 // A register status from the device makes every allowed form try; the
 // last SMP exchange has the final word.
