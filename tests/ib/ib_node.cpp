@@ -66,7 +66,7 @@ int CrSpace(const Mad& request, uint8_t* reply, size_t items, size_t room)
 }
 
 // An operation TLV, a register TLV and the register behind them.
-int FramedRegister(uint8_t* payload, size_t room, uint8_t status)
+int FramedRegister(uint8_t* payload, size_t room, uint8_t status, int fill)
 {
     uint16_t id = static_cast<uint16_t>(payload[4] << 8 | payload[5]);
     uint8_t method = payload[6] & 0x7F;
@@ -82,6 +82,9 @@ int FramedRegister(uint8_t* payload, size_t room, uint8_t status)
         std::vector<uint8_t> answer(image);
         answer.resize(bytes, 0);
         memcpy(payload + 20, answer.data(), bytes);
+    }
+    if (fill >= 0) {
+        memset(payload + 20, fill, bytes);
     }
     payload[2] = static_cast<uint8_t>((payload[2] & 0x80) | (status & 0x7F));
     return 1;
@@ -148,7 +151,7 @@ int Answer(const uint8_t* request_bytes, uint8_t* reply)
         case kCrSmp:
             return node->smp_cr ? CrSpace(request, reply, 64 + 8, 56) : 0;
         case kRegisterTlv:
-            return node->smp_registers ? FramedRegister(reply + 64, 64, node->smp_tlv_status) : 0;
+            return node->smp_registers ? FramedRegister(reply + 64, 64, node->smp_tlv_status, node->smp_reply_fill) : 0;
         case kSwitchInfo:
             if (!node->switch_info_answers) {
                 return 0;
@@ -168,7 +171,7 @@ int Answer(const uint8_t* request_bytes, uint8_t* reply)
         case kCrGmp:
             return node->gmp_cr ? CrSpace(request, reply, 24 + 8, 224) : 0;
         case kRegisterTlv:
-            return node->class_a_registers ? FramedRegister(reply + 32, 224, node->class_a_tlv_status) : 0;
+            return node->class_a_registers ? FramedRegister(reply + 32, 224, node->class_a_tlv_status, node->class_a_reply_fill) : 0;
         case kRegisterGmp:
             return node->gmp_registers ? GmpRegister(request, reply) : 0;
         case kGeneralInfo:

@@ -54,6 +54,8 @@ struct IbNode {
     bool gmp_registers = true;       // answers 0x51 GMPs
     uint8_t smp_tlv_status = 0;      // register status in SMP replies
     uint8_t class_a_tlv_status = 0;  // ... in class-A replies
+    int smp_reply_fill = -1;         // 0..255: the register data of SMP replies is this byte throughout
+    int class_a_reply_fill = -1;     // ... of class-A replies
     size_t gmp_silent_from = SIZE_MAX;  // GMP register blocks from this one get no answer
 
     // Switch.

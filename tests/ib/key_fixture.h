@@ -18,6 +18,10 @@ namespace ib_test {
 // A GUID as OpenSM writes it.
 const char* const kGuid = "0x0002c90300a1b2c3";
 
+// A product configuration file that wants no keys: an in-band device needs
+// the file whatever it holds.
+const std::optional<std::string> kWithoutKeys = std::string();
+
 class KeyFiles {
 public:
     // `config`: the text of /etc/tov/tov.conf, each "DIR" replaced by the

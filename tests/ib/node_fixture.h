@@ -37,7 +37,7 @@ protected:
         return wrapper;
     }
 
-    KeyFiles files{std::nullopt};
+    KeyFiles files{ib_test::kWithoutKeys};
     tov_test::VarLog var_log{false};
     IbNode node;
 };

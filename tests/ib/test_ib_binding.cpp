@@ -150,7 +150,7 @@ TEST_F(Binding, KeysOfTheLidGoWhereEachMadCarriesThem)
 
 TEST_F(Binding, ReplyOverwritesTheRequestInPlace)
 {
-    KeyFiles files(std::nullopt);
+    KeyFiles files(ib_test::kWithoutKeys);
     Prepare("16", IB_DEST_LID);
     SmpMadBuffer smp;
     uint8_t request[64];
@@ -227,7 +227,7 @@ class VendorClasses : public Binding, public testing::WithParamInterface<VendorC
 
 TEST_P(VendorClasses, ChooseTheDataPlaceOrAreRefused)
 {
-    KeyFiles files(std::nullopt);
+    KeyFiles files(ib_test::kWithoutKeys);
     Prepare("16", IB_DEST_LID);
     world->journal_lines = 0;
     world->reply_status = 0x0C;
@@ -275,7 +275,7 @@ INSTANTIATE_TEST_SUITE_P(Classes, VendorClasses,
 
 TEST_F(Binding, ClassAAccessSendsAndReceivesInOneBuffer)
 {
-    KeyFiles files(std::nullopt);
+    KeyFiles files(ib_test::kWithoutKeys);
     Prepare("16", IB_DEST_LID);
     GmpMadBuffer gmp;
     world->reply_status = 0x14;
@@ -300,7 +300,7 @@ TEST_F(Binding, ClassAAccessSendsAndReceivesInOneBuffer)
 
 TEST_F(Binding, QKeyAlreadySetStays)
 {
-    KeyFiles files(std::nullopt);
+    KeyFiles files(ib_test::kWithoutKeys);
     Prepare("16", IB_DEST_LID);
     // A first vendor call sets the well-known Q_Key; a reply that carried
     // a redirection may have changed it since, and the next call keeps it.
@@ -319,7 +319,7 @@ TEST_F(Binding, QKeyAlreadySetStays)
 
 TEST_F(Binding, ClosedPortSendsNothing)
 {
-    KeyFiles files(std::nullopt);
+    KeyFiles files(ib_test::kWithoutKeys);
     Prepare("16", IB_DEST_LID);
     wrapper->RPCClosePort();
     wrapper->RPCClosePort();

@@ -96,6 +96,21 @@ TEST_F(InBandDevice, NodeSilentToTheGmpProbeGoesBySmp)
     EXPECT_EQ(config_space_access_read(0, 3, &word, device), -1) << "not a multiple of 4";
 }
 
+// The probe that decides the form is one mode-0 GMP read of the word at
+// 0xF0014: address bits 23:16 in the modifier's top byte, one word, the low
+// address bits.
+TEST_F(InBandDevice, ProbeIsOneGmpReadOfTheWordAt0xF0014)
+{
+    ASSERT_EQ(init_device("lid-16", &device), COMMUNICATION_TYPE_IB);
+    ASSERT_EQ(node.seen.size(), 1u);
+    const Mad& probe = node.seen[0];
+    EXPECT_EQ(probe.mgmt_class(), 0x0A);
+    EXPECT_EQ(probe.method(), 0x01);
+    EXPECT_EQ(probe.attribute(), 0x50);
+    EXPECT_EQ(probe.modifier(), 0x0F010014u);
+    EXPECT_EQ(Bytes(probe.bytes.data() + 24 + 8, 4), std::vector<uint8_t>(4, 0)) << "a read carries no data";
+}
+
 // ---------------------------------------------------------------- registers
 
 TEST_F(InBandDevice, SmallRegisterAnsweredBySmpCostsOneMadAndNoQuestion)
@@ -159,6 +174,34 @@ INSTANTIATE_TEST_SUITE_P(
         FormCase{"long-process register by class A", 0x9062, 40, ACCESS_METHOD_GET, kRegisterAccess, 0, 0, 1, 0,
                  1}));
 
+// Registers 0x9060 to 0x9064 (by the low 16 bits of the id) keep the device
+// too long for an SMP; their neighbours go by SMP.
+TEST_F(InBandDevice, LongProcessRegistersAre9060To9064)
+{
+    Open();
+    const struct {
+        uint32_t id;
+        bool smp;
+    } cases[] = {{0x905F, true},  {0x9060, false}, {0x9062, false}, {0x9064, false},
+                 {0x9065, true},  {0x19060, false}, {0x1905F, true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << std::hex << c.id);
+        node.seen.clear();
+        uint32_t data[4] = {};
+        int status = -1;
+        EXPECT_EQ(reg_access_get(data, sizeof(data), c.id, &status, device), c.smp ? 0 : ME_REG_ACCESS_NOT_SUPPORTED);
+        EXPECT_EQ(node.Count(0x01, 0xFF52), c.smp ? 1u : 0u);
+        if (c.smp) {
+            EXPECT_EQ(node.Of(0x01, 0xFF52)[0].bytes[64 + 4] << 8 | node.Of(0x01, 0xFF52)[0].bytes[64 + 5],
+                      static_cast<int>(c.id & 0xFFFF));
+        }
+    }
+    EXPECT_FALSE(IsLongProccessSmpRegister(0x905F));
+    EXPECT_TRUE(IsLongProccessSmpRegister(0x9060));
+    EXPECT_TRUE(IsLongProccessSmpRegister(0x9064));
+    EXPECT_FALSE(IsLongProccessSmpRegister(0x9065));
+}
+
 // A register status from the device makes every allowed form try; the
 // last SMP exchange has the final word.
 TEST_F(InBandDevice, RegisterErrorBySmpIsRetriedBySmpWithoutOtherForms)
@@ -172,6 +215,60 @@ TEST_F(InBandDevice, RegisterErrorBySmpIsRetriedBySmpWithoutOtherForms)
     EXPECT_EQ(node.Count(0x01, 0xFF52), 2u);
     EXPECT_EQ(node.Count(0x0A, 0x17), 2u);
 }
+
+// Every exchange leaves its reply's register data in the caller's array; a
+// write that fails in one form must still send the caller's record in the
+// next, not what the device answered.
+struct RetriedWriteCase {
+    const char* what;
+    uint32_t capabilities;
+    size_t smp, class_a;
+};
+
+void PrintTo(const RetriedWriteCase& c, std::ostream* os)
+{
+    *os << c.what;
+}
+
+class RetriedWrite : public InBandDevice, public testing::WithParamInterface<RetriedWriteCase> {};
+
+TEST_P(RetriedWrite, EveryFormCarriesTheCallersRecord)
+{
+    const RetriedWriteCase& c = GetParam();
+    Open();
+    node.capability_mask = c.capabilities;
+    node.smp_tlv_status = 0x04;
+    node.smp_reply_fill = 0xEE;
+    node.class_a_tlv_status = 0x03;
+    node.class_a_reply_fill = 0xDD;
+    std::vector<uint8_t> record(16);
+    for (size_t i = 0; i < record.size(); i++) {
+        record[i] = static_cast<uint8_t>(0x40 + i);
+    }
+    std::vector<uint8_t> data(record);
+    int status = -1;
+    EXPECT_EQ(reg_access_send(reinterpret_cast<uint32_t*>(data.data()), 16, 0x9014, &status, device), 0);
+    EXPECT_EQ(status, 4) << "the last SMP exchange's";
+    std::vector<Mad> smps = node.Of(0x01, 0xFF52);
+    std::vector<Mad> class_a = node.Of(0x0A, 0xFF52);
+    ASSERT_EQ(smps.size(), c.smp);
+    ASSERT_EQ(class_a.size(), c.class_a);
+    for (size_t i = 0; i < smps.size(); i++) {
+        EXPECT_EQ(Bytes(smps[i].bytes.data() + 64 + 20, 16), record) << "SMP " << i;
+        EXPECT_EQ(smps[i].bytes[64 + 6], 0x02) << "a write";
+    }
+    for (const Mad& sent : class_a) {
+        EXPECT_EQ(Bytes(sent.bytes.data() + 32 + 20, 16), record) << "class A";
+    }
+    EXPECT_EQ(node.registers[0x9014], record) << "what the node was last given";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, RetriedWrite,
+    testing::Values(RetriedWriteCase{"SMP twice", 0, 2, 0}, RetriedWriteCase{"SMP, class A, SMP", kRegisterAccess, 2, 1}),
+    [](const testing::TestParamInfo<RetriedWriteCase>& info) {
+        return info.param.class_a ? std::string("smp_class_a_smp") : std::string("smp_twice");
+    });
 
 // A GMP reply without a MAD status writes no register status: a successful
 // GMP read must not be judged by whatever the status held before.
@@ -364,9 +461,35 @@ INSTANTIATE_TEST_SUITE_P(
     Cases, ResetChecks,
     testing::Values(ManagedCase{"managed with the capability", true, 0x08, kSwReset, 0, 1, 1},
                     ManagedCase{"unmanaged: no capability asked", true, 0xF7, 0, 0, 1, 0},
-                    // Nothing is known of a switch that does not answer:
-                    // it is not reset.
-                    ManagedCase{"SwitchInfo unanswered", false, 0x08, 0, ME_MAD_SEND_FAILED, 0, 0}));
+                    // Taken as unmanaged: reset although GeneralInfo would
+                    // deny it, and GeneralInfo is not asked.
+                    ManagedCase{"SwitchInfo unanswered", false, 0x08, ~kSwReset, 0, 1, 0}));
+
+TEST_F(InBandDevice, SwitchSilentToSwitchInfoIsResetAsUnmanaged)
+{
+    Open();
+    node.switch_info_answers = false;
+    node.capability_mask = ~kSwReset;
+    ib_test::LogEverything();
+    testing::internal::CaptureStdout();
+    int result = reset_ib_device(device);
+    std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(result, 0);
+    EXPECT_TRUE(Has(out, "[Debug]") && Has(out, "GmpMadReset.cpp_IsNodeManaged():") &&
+                Has(out, "| Switch is Unmanaged\n"))
+        << out;
+    EXPECT_FALSE(Has(out, "Enhanced Port")) << out;
+    ASSERT_EQ(node.seen.size(), 2u) << "SwitchInfo, then the reset; no GeneralInfo";
+    EXPECT_EQ(node.seen[0].attribute(), 0x12);
+    EXPECT_TRUE(node.seen[0].smp());
+    EXPECT_EQ(node.seen[0].method(), 0x01);
+    const Mad& reset = node.seen[1];
+    EXPECT_EQ(reset.mgmt_class(), 0x0A);
+    EXPECT_EQ(reset.method(), 0x02);
+    EXPECT_EQ(reset.attribute(), 0x12);
+    EXPECT_EQ(reset.modifier(), 15u);
+    ASSERT_EQ(node.resets, std::vector<uint32_t>{15});
+}
 
 TEST_F(InBandDevice, ResetWithoutReplyIsASendFailure)
 {

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <stdlib.h>
+#include <unistd.h>
 
 #include <memory>
 #include <string>
@@ -17,6 +18,7 @@
 #include "tov_core/device/bridge.h"
 #include "tov_core/device/ib/AccessRegisterMad.h"
 #include "tov_core/device/ib/AccessRegisterMadGmp.h"
+#include "tov_core/tov_core_utils/exception/TovGeneralException.h"
 
 using ib_test::KeyFiles;
 
@@ -37,7 +39,7 @@ class Names : public testing::Test {
 protected:
     void SetUp() override { ibmad_world_reset(); }
 
-    KeyFiles files{std::nullopt};
+    KeyFiles files{ib_test::kWithoutKeys};
     tov_test::VarLog var_log{false};
 };
 
@@ -121,6 +123,39 @@ TEST_F(Names, UnresolvedDestinationClosesThePortItOpened)
     std::string journal = Journal();
     EXPECT_TRUE(Has(journal, "ib_resolve_portid_str_via 12 0\nmad_rpc_close_port\nunload libibmad.so.5\n"))
         << journal;
+}
+
+// The product configuration file is asked for before any key, whatever it
+// would say: without it no in-band device is made.
+TEST_F(Names, MissingProductConfigurationMakesNoDevice)
+{
+    ASSERT_EQ(unlink("/etc/tov/tov.conf"), 0);
+    tov_core::Device* sentinel = reinterpret_cast<tov_core::Device*>(0x1234);
+    tov_core::Device* device = sentinel;
+    EXPECT_EQ(init_device("lid-12", &device), 0);
+    EXPECT_EQ(device, sentinel);
+    std::string journal = Journal();
+    EXPECT_TRUE(Has(journal, "ib_resolve_portid_str_via 12 0\nmad_rpc_close_port\nunload libibmad.so.5\n"))
+        << "no datagram, the port closed again: " << journal;
+    try {
+        DeviceFactory::CreateInstance("lid-12");
+        ADD_FAILURE() << "a device was made";
+    } catch (const tov_core::TovGeneralException& e) {
+        EXPECT_STREQ(e.what(), "Failed to open TOV configuration file: /etc/tov/tov.conf\n");
+        EXPECT_EQ(e.GetErrorCode(), 0);
+    }
+}
+
+// A line that only mentions the enabling key, behind a comment sign, wants
+// no key: the device is made without reading OpenSM's cache files, which
+// do not exist here.
+TEST_F(Names, CommentedKeyLineEnablesNoLookup)
+{
+    KeyFiles commented(std::string("# mkey_enable=yes\n#vskey_enable=yes\nsm_config_dir=/nonexistent\n"));
+    tov_core::Device* device = nullptr;
+    ASSERT_EQ(init_device("lid-12", &device), COMMUNICATION_TYPE_IB);
+    EXPECT_EQ(ibmad_world_get()->mkey, 0u);
+    EXPECT_EQ(destroy_device(device), 0);
 }
 
 // ---------------------------------------------------------------- timeouts

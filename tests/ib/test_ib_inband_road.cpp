@@ -167,6 +167,189 @@ INSTANTIATE_TEST_SUITE_P(Roads, InbandRoad, testing::Values(Road::Mopen, Road::U
                              return info.param == Road::Mopen ? std::string("mopen") : std::string("user_level");
                          });
 
+// ---------------------------------------------------------------- the wire, end to end
+
+// A device opened by its in-band name through the access core, every datagram
+// checked against the layouts the device is known to speak: the CR-space
+// modifier modes, the framed register request, the GMP register blocks, the
+// vendor key at the head of the vendor data, the reset request.
+class InbandWire : public NodeTest {
+protected:
+    void TearDown() override
+    {
+        if (mf) {
+            mclose(mf);
+        }
+        NodeTest::TearDown();
+    }
+
+    static std::vector<uint8_t> Key(uint64_t key)
+    {
+        std::vector<uint8_t> bytes(8);
+        for (int i = 0; i < 8; i++) {
+            bytes[i] = static_cast<uint8_t>(key >> (56 - 8 * i));
+        }
+        return bytes;
+    }
+
+    // The TLV framing of a register request: operation TLV (type 1, 4 words,
+    // register id, method, class), register TLV (type 3, its words).
+    static std::vector<uint8_t> Framing(uint16_t id, uint8_t method, uint8_t tlv_class, uint32_t length)
+    {
+        uint32_t words = (length + 4) / 4;
+        return {0x08, 0x04, 0x00, 0x00, static_cast<uint8_t>(id >> 8), static_cast<uint8_t>(id), method, tlv_class,
+                0,    0,    0,    0,    0,    0,    0,    0,    static_cast<uint8_t>(0x18 | words >> 8),
+                static_cast<uint8_t>(words), 0x00, 0x00};
+    }
+
+    mFile* mf = nullptr;
+};
+
+TEST_F(InbandWire, OpenCrSpaceRegistersAndResetOnTheWire)
+{
+    const uint64_t kMKey = 0x1122334455667788ULL;
+    const uint64_t kVSKey = 0x0102030405060708ULL;
+    ib_test::KeyFiles keys(std::string("mkey_enable=yes\nvskey_enable=yes\nsm_config_dir=DIR\n"));
+    keys.write("guid2lid", std::string(ib_test::kGuid) + " 0x10 0x1f\n");
+    keys.write("guid2mkey", std::string(ib_test::kGuid) + " 0x1122334455667788\n");
+    keys.write("guid2vskey", std::string(ib_test::kGuid) + " 0x0102030405060708\n");
+    node.capability_mask = kRegisterAccess;
+
+    // Open: one probe, a GMP read of the word at 0xF0014 (modifier: address
+    // bits 23:16, one word, address bits 15:0), the vendor key first in the
+    // vendor data (MAD byte 24), most significant byte first.
+    mf = mopen("lid-16");
+    ASSERT_NE(mf, nullptr) << strerror(errno);
+    ASSERT_EQ(node.seen.size(), 1u);
+    const Mad& probe = node.seen[0];
+    EXPECT_EQ(probe.mgmt_class(), 0x0A);
+    EXPECT_EQ(probe.method(), 0x01);
+    EXPECT_EQ(probe.attribute(), 0x50);
+    EXPECT_EQ(probe.modifier(), 0x0F010014u);
+    EXPECT_EQ(Bytes(probe.bytes.data() + 24, 8), Key(kVSKey));
+    EXPECT_EQ(Bytes(probe.bytes.data() + 32, 4), std::vector<uint8_t>(4, 0));
+
+    // CR space by GMP, mode 0.
+    node.seen.clear();
+    uint32_t word = 0;
+    ASSERT_EQ(mread4(mf, 0x123456 & ~3u, &word), 4);
+    EXPECT_EQ(word, ib_test::Pattern(0x123454));
+    ASSERT_EQ(node.seen.size(), 1u);
+    EXPECT_EQ(node.seen[0].method(), 0x01);
+    EXPECT_EQ(node.seen[0].modifier(), 0x12013454u);
+    ASSERT_EQ(mwrite4(mf, 0x2000, 0xA1B2C3D4), 4);
+    ASSERT_EQ(node.seen.size(), 2u);
+    EXPECT_EQ(node.seen[1].method(), 0x02);
+    EXPECT_EQ(node.seen[1].attribute(), 0x50);
+    EXPECT_EQ(node.seen[1].modifier(), 0x00012000u);
+    EXPECT_EQ(Bytes(node.seen[1].bytes.data() + 24, 8), Key(kVSKey));
+    EXPECT_EQ(Bytes(node.seen[1].bytes.data() + 32, 4), (std::vector<uint8_t>{0xA1, 0xB2, 0xC3, 0xD4}));
+    EXPECT_EQ(node.cr[0x2000], 0xA1B2C3D4u);
+
+    // 448 bytes at 0: two packets of 224 bytes (56 words).
+    node.seen.clear();
+    std::vector<uint32_t> block(112, 0);
+    ASSERT_EQ(mread4_block(mf, 0, block.data(), 448), 448);
+    std::vector<Mad> packets = node.Of(0x0A, 0x50);
+    ASSERT_EQ(packets.size(), 2u);
+    EXPECT_EQ(packets[0].modifier(), 0x380000u);
+    EXPECT_EQ(packets[1].modifier(), 0x3800E0u);
+    EXPECT_EQ(block[57], ib_test::Pattern(57 * 4));
+
+    // A 16-byte register: one SMP Set of attribute 0xFF52 whichever the
+    // direction, the M_Key in the SMP's M_Key field, the framed record as
+    // the SMP data; the reply's image comes back.
+    node.registers[0x9014] = Sequence(16, 0xC0);
+    node.seen.clear();
+    std::vector<uint8_t> data = Sequence(16, 0x01);
+    int status = -1;
+    ASSERT_EQ(maccess_reg(mf, 0x9014, ACCESS_METHOD_GET, data.data(), 16, 16, 16, &status), ME_OK);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(data, Sequence(16, 0xC0));
+    std::vector<Mad> smps = node.Of(0x01, 0xFF52);
+    ASSERT_EQ(smps.size(), 1u);
+    EXPECT_EQ(smps[0].mgmt_class(), 0x01) << "LID-routed";
+    EXPECT_EQ(smps[0].method(), 0x02);
+    EXPECT_EQ(smps[0].modifier(), 0u);
+    EXPECT_EQ(Bytes(smps[0].bytes.data() + 24, 8), Key(kMKey));
+    std::vector<uint8_t> request = Framing(0x9014, 0x01, 0x01, 16);
+    std::vector<uint8_t> record = Sequence(16, 0x01);
+    request.insert(request.end(), record.begin(), record.end());
+    request.resize(64, 0);
+    EXPECT_EQ(Bytes(smps[0].bytes.data() + 64, 64), request);
+
+    node.seen.clear();
+    data = Sequence(16, 0x70);
+    ASSERT_EQ(maccess_reg(mf, 0x9014, ACCESS_METHOD_SET, data.data(), 16, 16, 16, &status), ME_OK);
+    smps = node.Of(0x01, 0xFF52);
+    ASSERT_EQ(smps.size(), 1u);
+    request = Framing(0x9014, 0x02, 0x01, 16);
+    record = Sequence(16, 0x70);
+    request.insert(request.end(), record.begin(), record.end());
+    EXPECT_EQ(Bytes(smps[0].bytes.data() + 64, 36), request);
+    EXPECT_EQ(node.registers[0x9014], Sequence(16, 0x70));
+
+    // 100 bytes are too many for an SMP: class A (TLV class 0x0A), after
+    // the GeneralInfo question; the vendor key at MAD bytes 24-31, the
+    // framed record from byte 32.
+    node.seen.clear();
+    data = Sequence(100, 0x20);
+    ASSERT_EQ(maccess_reg(mf, 0x9001, ACCESS_METHOD_SET, data.data(), 100, 100, 100, &status), ME_OK);
+    EXPECT_EQ(node.Count(0x01, 0xFF52), 0u);
+    std::vector<Mad> questions = node.Of(0x0A, 0x17);
+    ASSERT_FALSE(questions.empty());
+    EXPECT_EQ(questions[0].method(), 0x01);
+    EXPECT_EQ(questions[0].modifier(), 0u);
+    std::vector<Mad> class_a = node.Of(0x0A, 0xFF52);
+    ASSERT_EQ(class_a.size(), 1u);
+    EXPECT_EQ(class_a[0].method(), 0x02);
+    EXPECT_EQ(class_a[0].modifier(), 0u);
+    EXPECT_EQ(Bytes(class_a[0].bytes.data() + 24, 8), Key(kVSKey));
+    request = Framing(0x9001, 0x02, 0x0A, 100);
+    record = Sequence(100, 0x20);
+    request.insert(request.end(), record.begin(), record.end());
+    EXPECT_EQ(Bytes(class_a[0].bytes.data() + 32, 120), request);
+    EXPECT_EQ(node.registers[0x9001], Sequence(100, 0x20));
+
+    // 300 bytes read by GMP: attribute 0x51, the register id as modifier,
+    // block number in vendor data bytes 8-9, the first block of the record
+    // from vendor data byte 12 in every request.
+    node.registers[0x9100] = Sequence(300, 0x90);
+    node.seen.clear();
+    data = Sequence(300, 0x05);
+    ASSERT_EQ(maccess_reg(mf, 0x9100, ACCESS_METHOD_GET, data.data(), 300, 300, 300, &status), ME_OK);
+    EXPECT_EQ(data, Sequence(300, 0x90));
+    std::vector<Mad> blocks = node.Of(0x0A, 0x51);
+    ASSERT_EQ(blocks.size(), 2u);
+    std::vector<uint8_t> first = Sequence(220, 0x05);
+    for (size_t i = 0; i < blocks.size(); i++) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(blocks[i].method(), 0x01);
+        EXPECT_EQ(blocks[i].modifier(), 0x9100u);
+        EXPECT_EQ(Bytes(blocks[i].bytes.data() + 24, 8), Key(kVSKey));
+        EXPECT_EQ(Bytes(blocks[i].bytes.data() + 32, 4), (std::vector<uint8_t>{0, static_cast<uint8_t>(i), 0, 0}));
+        EXPECT_EQ(Bytes(blocks[i].bytes.data() + 36, 220), first);
+    }
+
+    // Reset: SwitchInfo (SMP Get, attribute 0x12, modifier 0), then the
+    // vendor Set of attribute 0x12 with the 15-second timer as modifier and
+    // nothing but the vendor key in its data.
+    node.seen.clear();
+    EXPECT_EQ(msw_reset(mf), 0);
+    ASSERT_EQ(node.seen.size(), 2u);
+    EXPECT_TRUE(node.seen[0].smp());
+    EXPECT_EQ(node.seen[0].method(), 0x01);
+    EXPECT_EQ(node.seen[0].attribute(), 0x12);
+    EXPECT_EQ(node.seen[0].modifier(), 0u);
+    const Mad& reset = node.seen[1];
+    EXPECT_EQ(reset.mgmt_class(), 0x0A);
+    EXPECT_EQ(reset.method(), 0x02);
+    EXPECT_EQ(reset.attribute(), 0x12);
+    EXPECT_EQ(reset.modifier(), 15u);
+    EXPECT_EQ(Bytes(reset.bytes.data() + 24, 8), Key(kVSKey));
+    EXPECT_EQ(Bytes(reset.bytes.data() + 32, 224), std::vector<uint8_t>(224, 0));
+}
+
 // ---------------------------------------------------------------- helpers on a handle
 
 // A user-level in-band handle opened by the helper itself.

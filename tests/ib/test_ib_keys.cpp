@@ -53,9 +53,15 @@ TEST(ManagementKeys, LidInsideTheRangeGivesTheGuidsKey)
     EXPECT_EQ(FrameworkError([] { MKey().GetMKey(15); }), "Failed to parse GUID2Lid file: " + files.dir() + "/guid2lid\n");
 }
 
-TEST(ManagementKeys, NoConfigurationFileMeansNoKeys)
+// The file must exist for any lookup, keys wanted or not; an empty one
+// wants none.
+TEST(ManagementKeys, NoConfigurationFileIsAnError)
 {
     KeyFiles files(std::nullopt);
+    EXPECT_EQ(FrameworkError([] { MKey().GetMKey(16); }), "Failed to open TOV configuration file: /etc/tov/tov.conf\n");
+    EXPECT_EQ(FrameworkError([] { VSKey().GetVSKey(16); }),
+              "Failed to open TOV configuration file: /etc/tov/tov.conf\n");
+    KeyFiles empty(ib_test::kWithoutKeys);
     EXPECT_EQ(MKey().GetMKey(16), 0u);
     EXPECT_EQ(VSKey().GetVSKey(16), 0u);
 }

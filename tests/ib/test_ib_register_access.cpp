@@ -5,6 +5,7 @@
 
 #include <string.h>
 
+#include <memory>
 #include <vector>
 
 #include "tests/ib/node_fixture.h"
@@ -119,23 +120,59 @@ TEST_F(Framed, OtherMethodsSendNothing)
     EXPECT_EQ(status, 0);
 }
 
-// The payload holds 1004 bytes of register behind the TLVs; one byte more
-// must not be written past it (nor read back from past it).
-TEST_F(Framed, RegisterLargerThanThePayloadIsRefusedUntouched)
-{
-    auto wrapper = Binding();
-    std::vector<uint8_t> data = Sequence(1005, 0);
-    int status = 77;
-    AccessRegisterMadClassA mad(wrapper);
-    EXPECT_EQ(mad.Write(reinterpret_cast<uint32_t*>(data.data()), 1005, 0x9001, status), ME_REG_ACCESS_TOO_LARGE);
-    EXPECT_TRUE(node.seen.empty());
-    EXPECT_EQ(status, 77);
-    EXPECT_EQ(data, Sequence(1005, 0));
+// A register travels only as far as its MAD carries it: 44 bytes behind the
+// TLVs in an SMP's 64, 204 in the 224 of a class-A MAD (and never more than
+// the 1004 of the payload). One byte more would not reach the device, and a
+// read would hand back that byte of its own request as the register's: the
+// access is refused with nothing sent and nothing touched.
+struct CarriedCase {
+    const char* what;
+    bool class_a;
+    uint32_t length;
+    bool carried;
+};
 
-    std::vector<uint8_t> largest = Sequence(1004, 0);
-    EXPECT_EQ(mad.Read(reinterpret_cast<uint32_t*>(largest.data()), 1004, 0x9001, status), 0);
-    EXPECT_EQ(node.seen.size(), 1u);
+void PrintTo(const CarriedCase& c, std::ostream* os)
+{
+    *os << c.what;
 }
+
+class CarriedLength : public NodeTest, public testing::WithParamInterface<CarriedCase> {};
+
+TEST_P(CarriedLength, ReadsNoMoreThanTheMadCarries)
+{
+    const CarriedCase& c = GetParam();
+    auto wrapper = Binding();
+    node.registers[0x9001] = Sequence(c.length, 0x80);
+    std::unique_ptr<AccessRegisterMad> mad;
+    if (c.class_a) {
+        mad.reset(new AccessRegisterMadClassA(wrapper));
+    } else {
+        mad.reset(new AccessRegisterMadSmp(wrapper));
+    }
+    EXPECT_EQ(mad->GetMaxRegisterSize(), c.class_a ? 204u : 44u);
+    std::vector<uint8_t> data = Sequence(c.length, 0x10);
+    int status = 77;
+    int result = mad->Read(reinterpret_cast<uint32_t*>(data.data()), c.length, 0x9001, status);
+    if (c.carried) {
+        EXPECT_EQ(result, 0);
+        EXPECT_EQ(status, 0);
+        ASSERT_EQ(node.seen.size(), 1u);
+        EXPECT_EQ(data, Sequence(c.length, 0x80)) << "every byte from the device";
+    } else {
+        EXPECT_EQ(result, ME_REG_ACCESS_TOO_LARGE);
+        EXPECT_TRUE(node.seen.empty());
+        EXPECT_EQ(status, 77);
+        EXPECT_EQ(data, Sequence(c.length, 0x10));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Bounds, CarriedLength,
+                         testing::Values(CarriedCase{"smp_44", false, 44, true}, CarriedCase{"smp_45", false, 45, false},
+                                         CarriedCase{"class_a_204", true, 204, true},
+                                         CarriedCase{"class_a_205", true, 205, false},
+                                         CarriedCase{"class_a_1005", true, 1005, false}),
+                         [](const testing::TestParamInfo<CarriedCase>& info) { return std::string(info.param.what); });
 
 // ---------------------------------------------------------------- buffer
 
@@ -207,17 +244,17 @@ TEST_P(GmpTransfer, BlocksCoverTheRegisterAndNothingMore)
     const uint32_t length = GetParam().length;
     auto wrapper = Binding();
     node.registers[0x9100] = Sequence(440, 0x11);
-    // Words of exactly the register's size: ASan sees any byte read or
+    // Bytes of exactly the register's size: ASan sees any byte read or
     // written past it.
-    std::vector<uint32_t> words((length + 3) / 4, 0);
-    uint8_t* data = reinterpret_cast<uint8_t*>(words.data());
+    std::unique_ptr<uint8_t[]> exact(new uint8_t[length]);
+    uint8_t* data = exact.get();
     for (uint32_t i = 0; i < length; i++) {
         data[i] = static_cast<uint8_t>(0xF0 ^ i);
     }
     std::vector<uint8_t> request = Bytes(data, length);
     int status = 5;
     AccessRegisterMadGmp mad(wrapper);
-    ASSERT_EQ(mad.Read(words.data(), length, 0x9100, status), 0);
+    ASSERT_EQ(mad.Read(reinterpret_cast<uint32_t*>(data), length, 0x9100, status), 0);
     EXPECT_EQ(status, 0) << "a successful transfer leaves no earlier status";
 
     std::vector<Mad> sent = node.Of(0x0A, 0x51);
@@ -240,7 +277,8 @@ TEST_P(GmpTransfer, BlocksCoverTheRegisterAndNothingMore)
 }
 
 INSTANTIATE_TEST_SUITE_P(Lengths, GmpTransfer,
-                         testing::Values(GmpCase{16, 1}, GmpCase{220, 1}, GmpCase{221, 2}, GmpCase{440, 2}));
+                         testing::Values(GmpCase{6, 1}, GmpCase{16, 1}, GmpCase{220, 1}, GmpCase{221, 2},
+                                         GmpCase{440, 2}));
 
 TEST_F(GmpBlocks, ALengthOfZeroSendsNothing)
 {

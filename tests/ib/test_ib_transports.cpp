@@ -13,6 +13,7 @@
 #include "tests/ib/key_fixture.h"
 #include "tov_core/device/ib/ClassAMad.h"
 #include "tov_core/device/ib/GmpMad.h"
+#include "tov_core/device/ib/GmpMadReset.h"
 #include "tov_core/device/ib/SmpMad.h"
 #include "tov_core/device/ib/SmpMadInterface.h"
 
@@ -55,7 +56,7 @@ protected:
         world->journal_lines = 0;
     }
 
-    KeyFiles files{std::nullopt};
+    KeyFiles files{ib_test::kWithoutKeys};
     ibmad_world* world = nullptr;
     std::shared_ptr<LibIBMadWrapper> wrapper;
 };
@@ -206,6 +207,24 @@ TEST_F(Transport, GmpGoesAsAVendorCallOfClass0AAndOui1405)
     world->no_reply = 1;
     EXPECT_EQ(mad.Get(buffer, 0, 0x50, 0), 8);
     EXPECT_EQ(mad.Set(buffer, 0, 0x50, 0), 8);
+}
+
+// The reset request waits 10 for its reply, where every other MAD of the
+// device takes the port's timeout; SwitchInfo goes before it with the
+// port's.
+TEST_F(Transport, ResetRequestCarriesItsOwnTimeout)
+{
+    Prepare();
+    unsetenv("QZCR_SWRESET_TIMER");
+    GmpMadReset reset(wrapper);
+    ASSERT_EQ(reset.Reset(), 0);
+    EXPECT_EQ(Journal(), "smp_query_via 0x12 0 0 lid 16\nib_vendor_call_via class 0xa method 2 attr 0x12 mod 15\n");
+    EXPECT_EQ(world->call.timeout, 10u);
+    EXPECT_EQ(world->call.method, 2u);
+    EXPECT_EQ(world->call.mgmt_class, 0x0Au);
+    EXPECT_EQ(world->call.attrid, 0x12u);
+    EXPECT_EQ(world->call.mod, 15u);
+    EXPECT_EQ(world->call.oui, 0x1405u);
 }
 
 struct WithStatusCase {

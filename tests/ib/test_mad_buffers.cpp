@@ -6,9 +6,11 @@
 
 #include <vector>
 
+#include "tov_core/device/ib/AccessRegisterMad.h"
 #include "tov_core/device/ib/ConfigSpaceAccessMad.h"
 #include "tov_core/device/ib/MadBuffer.h"
 
+using tov_core::AccessRegisterMadBuffer;
 using tov_core::ConfigSpaceAccessBuffer;
 using tov_core::GmpMadBuffer;
 using tov_core::SmpMadBuffer;
@@ -125,15 +127,19 @@ TEST(GmpMadBuffer, ReplyBitsReadAsHostWordsAfterTheFlip)
 TEST(GmpMadBuffer, DataBlockInSnapshotAndOutAtItsPlace)
 {
     GmpMadBuffer buffer;
+    buffer.SetKey(0x0807060504030201ULL);
     buffer.SetBufferConfiguration(0xA5A5A5A5);
-    uint32_t source[55];
+    // Exactly one block: ASan sees a word read past it.
+    std::vector<uint32_t> source(55);
     for (uint32_t i = 0; i < 55; i++) {
         source[i] = 0x1000 + i;
     }
     uint32_t snapshot[58];
     memset(snapshot, 0xEE, sizeof(snapshot));
-    buffer.SetBufferData(source, sizeof(source), snapshot);
+    buffer.SetBufferData(source.data(), snapshot);
     const uint32_t* words = static_cast<const uint32_t*>(buffer.GetBuffer());
+    EXPECT_EQ(Bytes(buffer)[0], 0x01) << "the key stays";
+    EXPECT_EQ(words[2], 0xA5A5A5A5u) << "the configuration stays";
     EXPECT_EQ(words[3], 0x1000u);
     EXPECT_EQ(words[57], 0x1000u + 54);
     EXPECT_EQ(memcmp(snapshot, words, 232), 0);
@@ -151,24 +157,6 @@ TEST(GmpMadBuffer, DataBlockInSnapshotAndOutAtItsPlace)
     buffer.WriteDataBlock(partial.data(), 0, 8);
     EXPECT_EQ(partial[1], 0x1001u);
     EXPECT_EQ(partial[2], 0x77u);
-}
-
-// A register shorter than a block: only its own bytes are read (the source
-// is exactly that long, so ASan sees any byte more), the rest of the area
-// stays as it was.
-TEST(GmpMadBuffer, ShortRegisterFillsOnlyItsBytes)
-{
-    GmpMadBuffer buffer;
-    std::vector<uint8_t> source = {1, 2, 3, 4, 5, 6};
-    std::vector<uint32_t> words(2, 0);
-    memcpy(words.data(), source.data(), source.size());
-    uint32_t snapshot[58];
-    buffer.SetBufferData(words.data(), 6, snapshot);
-    const uint8_t* bytes = static_cast<const uint8_t*>(buffer.GetBuffer());
-    EXPECT_EQ(std::vector<uint8_t>(bytes + 12, bytes + 18), source);
-    EXPECT_EQ(bytes[18], 0);
-    EXPECT_EQ(bytes[19], 0);
-    EXPECT_EQ(memcmp(snapshot, bytes, 232), 0);
 }
 
 uint32_t BigEndianAt(tov_core::MadBuffer& buffer, size_t offset)
@@ -225,6 +213,35 @@ TEST(ConfigSpaceAccessBuffer, DataWordsFollowTheKeyWithoutMasks)
     buffer.GetBufferData(back.data(), 60);
     EXPECT_EQ(back[55], 0x100u + 55);
     EXPECT_EQ(back[56], 0x77u);
+}
+
+// Words from the given index of the array go big-endian behind the 8 bytes
+// of the key place, and back; what would lie past the 1024 bytes stays out.
+TEST(AccessRegisterMadBuffer, WordsFromAnIndexTravelBigEndianFromByteEight)
+{
+    AccessRegisterMadBuffer buffer;
+    const uint32_t words[4] = {0xDEADBEEF, 0x01020304, 0xA0B0C0D0, 0x55667788};
+    buffer.SetBufferData(words, 2, 1);
+    const uint8_t expected[16] = {0, 0, 0, 0, 0, 0, 0, 0, 0x01, 0x02, 0x03, 0x04, 0xA0, 0xB0, 0xC0, 0xD0};
+    EXPECT_EQ(memcmp(Bytes(buffer), expected, sizeof(expected)), 0);
+    EXPECT_EQ(Bytes(buffer)[16], 0) << "two words only";
+
+    uint32_t back[4] = {7, 7, 7, 7};
+    buffer.GetBufferData(back, 2, 2);
+    EXPECT_EQ(back[0], 7u);
+    EXPECT_EQ(back[1], 7u);
+    EXPECT_EQ(back[2], 0x01020304u);
+    EXPECT_EQ(back[3], 0xA0B0C0D0u);
+
+    // 254 words fill the payload behind the key place; a 255th is not
+    // copied in, nor out.
+    std::vector<uint32_t> many(255, 0x11223344);
+    buffer.SetBufferData(many.data(), 255, 0);
+    EXPECT_EQ(Bytes(buffer)[1023], 0x44);
+    std::vector<uint32_t> out(255, 0);
+    buffer.GetBufferData(out.data(), 255, 0);
+    EXPECT_EQ(out[253], 0x11223344u);
+    EXPECT_EQ(out[254], 0u);
 }
 
 }  // namespace

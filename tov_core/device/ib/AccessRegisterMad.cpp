@@ -17,6 +17,12 @@ const uint32_t kMccExtendedTimeout = 8000000;
 const uint32_t kRegisterAccessAttribute = 0xFF52;
 const uint32_t kSmpTlvClass = 1;
 const uint32_t kClassATlvClass = 0x0A;
+// MAD data bytes that carry the TLVs and the register: an SMP's data, and
+// what a class-A MAD holds after the vendor key.
+const uint32_t kSmpCarried = 64;
+const uint32_t kClassACarried = 224;
+const uint32_t kTlvBytes =
+    tov_core::AccessRegisterMadBuffer::OPERATION_TLV_SIZE + tov_core::AccessRegisterMadBuffer::REG_TLV_SIZE;
 
 const uint32_t kOperationTlvType = 1;
 const uint32_t kOperationTlvWords = 4;
@@ -106,6 +112,28 @@ bool AccessRegisterMadBuffer::Deserialize(uint32_t* destination, uint32_t length
     return true;
 }
 
+void AccessRegisterMadBuffer::SetBufferData(const uint32_t* data, uint32_t count, uint32_t first)
+{
+    uint32_t room = (PAYLOAD_SIZE - m_uDataOffset) / 4;
+    if (!data) {
+        return;
+    }
+    for (uint32_t k = 0; k < count && k < room; k++) {
+        BitOperations::PushToBuffer(m_aPayload + m_uDataOffset + 4 * k, 0, 32, data[first + k]);
+    }
+}
+
+void AccessRegisterMadBuffer::GetBufferData(uint32_t* data, uint32_t count, uint32_t first) const
+{
+    uint32_t room = (PAYLOAD_SIZE - m_uDataOffset) / 4;
+    if (!data) {
+        return;
+    }
+    for (uint32_t k = 0; k < count && k < room; k++) {
+        data[first + k] = BitOperations::PopFromBuffer(m_aPayload + m_uDataOffset + 4 * k, 0, 32);
+    }
+}
+
 void AccessRegisterMadBuffer::PackOperationTLVToBuffer()
 {
     unsigned char* b = m_aPayload;
@@ -173,8 +201,10 @@ int AccessRegisterMad::ReadWriteOperationWrapper(uint32_t* data, uint32_t length
         return ME_BAD_PARAMS;
     }
     tov_core::AccessRegisterMadBuffer buffer;
-    // The payload is a fixed 1024 bytes: a larger register would run past it.
-    if (buffer.CheckBufferOverflow(length)) {
+    // The payload is a fixed 1024 bytes, and the MAD carries only its first
+    // part: a longer register would be cut on the way out, and its tail
+    // would come back as the request's own bytes.
+    if (buffer.CheckBufferOverflow(length) || length > m_uMaxRegisterSize) {
         return ME_REG_ACCESS_TOO_LARGE;
     }
     SetAccessRegisterTimeout(*m_poLibIBMadWrapper, registerId);
@@ -200,6 +230,7 @@ AccessRegisterMadSmp::AccessRegisterMadSmp(std::shared_ptr<LibIBMadWrapper>& wra
     m_uAttributeModifier = 0;
     m_uTlvClass = kSmpTlvClass;
     m_uTimeout = 0;
+    m_uMaxRegisterSize = kSmpCarried - kTlvBytes;
     Init(MAD_TYPE_SMP);
 }
 
@@ -229,6 +260,7 @@ AccessRegisterMadClassA::AccessRegisterMadClassA(std::shared_ptr<LibIBMadWrapper
     m_uAttributeModifier = 0;
     m_uTlvClass = kClassATlvClass;
     m_uTimeout = 0;
+    m_uMaxRegisterSize = kClassACarried - kTlvBytes;
     Init(MAD_TYPE_CLASS_A);
 }
 

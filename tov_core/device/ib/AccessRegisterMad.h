@@ -82,6 +82,12 @@ public:
     // false, and touches nothing, when the register does not fit.
     bool Deserialize(uint32_t* destination, uint32_t length, int& status);
 
+    // Words data[first] .. data[first + count - 1], each big-endian, into
+    // the payload from the data offset (byte 8) on; GetBufferData copies
+    // them back. Words that would lie past the payload are not copied.
+    void SetBufferData(const uint32_t* data, uint32_t count, uint32_t first);
+    void GetBufferData(uint32_t* data, uint32_t count, uint32_t first) const;
+
     void PackOperationTLVToBuffer();
     void UnpackOperationTlvFromBuffer();
     void PackRegTLVToBuffer();
@@ -119,12 +125,16 @@ public:
     // receives the reply's (also after a failed send: then whatever the
     // payload held); `status` receives the operation TLV's status. Returns
     // the transport's m_err_code: 0, 8, or 0x400..0x406; 0x403 for a method
-    // other than Get and Set (nothing sent). A register of more than 1004
-    // bytes gives ME_REG_ACCESS_TOO_LARGE: nothing is sent and neither
-    // `data` nor `status` is touched; so does a null `data`
-    // (ME_BAD_PARAMS).
+    // other than Get and Set (nothing sent). A register larger than the
+    // form's MAD carries behind the TLVs (GetMaxRegisterSize) gives
+    // ME_REG_ACCESS_TOO_LARGE: nothing is sent and neither `data` nor
+    // `status` is touched; so does a null `data` (ME_BAD_PARAMS).
     int ReadWriteOperationWrapper(uint32_t* data, uint32_t length, uint32_t registerId, int& status,
                                   eAccessMethod method);
+
+    // Bytes of register one MAD of the form carries behind the TLVs: 44 in
+    // an SMP, 204 in a class-A MAD.
+    uint32_t GetMaxRegisterSize() const { return m_uMaxRegisterSize; }
 
 protected:
     eMadType m_eMadType = MAD_TYPE_SMP;
@@ -133,6 +143,7 @@ protected:
     uint32_t m_uTlvClass = 0;
     uint32_t m_uTimeout = 0;
     std::shared_ptr<LibIBMadWrapper> m_poLibIBMadWrapper;
+    uint32_t m_uMaxRegisterSize = tov_core::AccessRegisterMadBuffer::MAX_REGISTER_SIZE;
 };
 
 class AccessRegisterMadSmp : public AccessRegisterMad {

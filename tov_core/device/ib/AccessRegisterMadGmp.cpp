@@ -60,9 +60,20 @@ int AccessRegisterMadGmp::ReadWriteOperationWrapper(uint32_t* data, uint32_t len
     GmpMad mad(m_poLibIBMadWrapper);
     tov_core::GmpMadBuffer buffer;
     uint32_t snapshot[tov_core::GmpMadBuffer::PAYLOAD_WORDS];
-    buffer.SetBufferData(data, length, snapshot);
+    // The buffer takes a whole block; a shorter register is staged with
+    // zeros behind it, so the caller's array is never read past its length.
+    uint32_t firstBlock[tov_core::GmpMadBuffer::BLOCK_WORDS] = {};
+    memcpy(firstBlock, data, length < sizeof(firstBlock) ? length : sizeof(firstBlock));
+    buffer.SetBufferData(firstBlock, snapshot);
     ib_vendor_call_t record;
     mad.SetVendorCall(method, GmpMad::VENDOR_CLASS, 0, ATTRIBUTE_ID, registerId, record);
+    return PerfromRegAccessOperation(mad, buffer, record, snapshot, data, length, status);
+}
+
+int AccessRegisterMadGmp::PerfromRegAccessOperation(GmpMad& mad, tov_core::GmpMadBuffer& buffer,
+                                                    ib_vendor_call_t& record, const uint32_t* snapshot,
+                                                    uint32_t* data, uint32_t length, int& status)
+{
     uint32_t blocks = CalculateNumOfBlocks(length);
     for (uint32_t block = 0; block < blocks; block++) {
         // Bytes 8-9 of the vendor data hold the block number most

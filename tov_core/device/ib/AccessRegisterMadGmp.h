@@ -17,10 +17,14 @@
 
 #include <memory>
 
+#include <infiniband/mad.h>
+
 #include "tov_core/device/access_status.h"
 #include "tov_core/device/ib/BaseMad.h"
 #include "tov_core/device/ib/LibIBMadWrapper.h"
 #include "tov_core/device/ib/MadBuffer.h"
+
+class GmpMad;
 
 class AccessRegisterMadGmp {
 public:
@@ -62,6 +66,14 @@ public:
     // Bit `bit` of the capability mask of a GeneralInfo reply whose words
     // are in host order already (GmpMadBuffer::FixEndianess).
     bool ExtractFromCapabilityMask(const tov_core::GmpMadBuffer& buffer, uint32_t bit);
+
+    // The block loop of a transfer whose first request is in `buffer` and
+    // in `snapshot` (the whole 232-byte payload) and whose vendor call is
+    // `record`: each block goes out with its number, its reply's data go to
+    // `data` at the block's place, and the snapshot is put back for the next
+    // block. Results and `status` as ReadWriteOperationWrapper.
+    int PerfromRegAccessOperation(GmpMad& mad, tov_core::GmpMadBuffer& buffer, ib_vendor_call_t& record,
+                                  const uint32_t* snapshot, uint32_t* data, uint32_t length, int& status);
 
     uint32_t CalculateNumOfBlocks(uint32_t length) const;
     // Bytes of block `block` (of `blocks`) that belong to the register.

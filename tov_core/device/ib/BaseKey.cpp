@@ -18,21 +18,16 @@
 
 namespace {
 
-// The one place that reads the product configuration file. Gives false when
-// there is no such file: keys are then simply not wanted. A file that is
-// there but cannot be read as a regular file of sane size is an error, since
-// the administrator may have asked for keys in it.
-bool ReadProductConfiguration(std::string& text)
+// The one place that reads the product configuration file. An in-band
+// device is made only on a host whose administrator has written the file,
+// keys wanted or not: a missing file is an error like an unreadable one (a
+// FIFO, a directory, a file past the size limit).
+void ReadProductConfiguration(std::string& text)
 {
-    errno = 0;
-    tov_core::RegularFileStatus status = tov_core::ReadRegularFile(TOV_CONFIG_FILE, tov_core::kMaxProductFileSize, text);
-    if (status == tov_core::RegularFileStatus::Ok) {
-        return true;
+    if (tov_core::ReadRegularFile(TOV_CONFIG_FILE, tov_core::kMaxProductFileSize, text) !=
+        tov_core::RegularFileStatus::Ok) {
+        TOV_THROW_GENERAL("Failed to open TOV configuration file: " << TOV_CONFIG_FILE);
     }
-    if (status == tov_core::RegularFileStatus::OpenFailed && (errno == ENOENT || errno == ENOTDIR)) {
-        return false;
-    }
-    TOV_THROW_GENERAL("Failed to open TOV configuration file: " << TOV_CONFIG_FILE);
 }
 
 // A number of a guid2lid line: base 0 (decimal, 0x hexadecimal, leading-zero
@@ -96,10 +91,7 @@ int BaseKey::GetConfigFieldValue(const std::string& line, const std::string& key
 void BaseKey::ParseTOVConfigurationFile()
 {
     std::string text;
-    if (!ReadProductConfiguration(text)) {
-        m_bEnabled = false;
-        return;
-    }
+    ReadProductConfiguration(text);
     size_t start = 0;
     while (start < text.size()) {
         size_t end = text.find('\n', start);

@@ -26,7 +26,7 @@ public:
     // Throws tov_core::TovGeneralException (code 0, logged at Error; the
     // message ends in a line feed):
     //   "Failed to open TOV configuration file: /etc/tov/tov.conf" when the
-    //     file exists but cannot be read (a missing file disables the keys);
+    //     file is missing or cannot be read, keys wanted or not;
     //   "Failed to open Guid2Lid file: " + path;
     //   "Failed to parse GUID2Lid file: " + path when no line covers the LID;
     //   "Failed to open Guid2Key file: " + path when it exists but cannot be

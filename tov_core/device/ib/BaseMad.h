@@ -27,7 +27,7 @@ enum eMadType {
 class BaseMad {
 public:
     // Shares ownership of the binding, so it outlives the MAD in flight.
-    explicit BaseMad(std::shared_ptr<LibIBMadWrapper>& wrapper) : m_poLibIBMadWrapper(wrapper) {}
+    explicit BaseMad(std::shared_ptr<LibIBMadWrapper>& wrapper);
     virtual ~BaseMad() = default;
 
     // A timeout of 0 means the port's timeout.

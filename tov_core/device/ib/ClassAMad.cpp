@@ -14,6 +14,8 @@ std::string Hex(uint32_t value)
 
 }  // namespace
 
+ClassAMad::ClassAMad(std::shared_ptr<LibIBMadWrapper>& wrapper) : BaseMad(wrapper) {}
+
 int ClassAMad::Set(tov_core::MadBuffer& buffer, uint32_t timeout, uint32_t attributeId, uint32_t attributeModifier)
 {
     TOV_LOG_DEBUG("Sending Class 0xA AccessRegister MAD");

@@ -9,7 +9,7 @@
 
 class ClassAMad : public BaseMad {
 public:
-    explicit ClassAMad(std::shared_ptr<LibIBMadWrapper>& wrapper) : BaseMad(wrapper) {}
+    explicit ClassAMad(std::shared_ptr<LibIBMadWrapper>& wrapper);
 
     // The translated MAD status (0x400..0x406) whenever the status is above
     // 0, reply or not (a directed route, refused by the binding with status

@@ -56,6 +56,21 @@ void ConfigSpaceAccessBuffer::PutWord(long place, uint32_t value)
     m_aPayload[place + 3] = static_cast<uint8_t>(value);
 }
 
+void ConfigSpaceAccessBuffer::SetIterationStep(uint32_t words)
+{
+    m_uIterationStep = words;
+}
+
+void ConfigSpaceAccessBuffer::SetRecordDataOffset(uint32_t bytes)
+{
+    m_uRecordDataOffset = bytes;
+}
+
+void ConfigSpaceAccessBuffer::SetRecordBitMask(uint32_t mask)
+{
+    m_uRecordBitMask = mask;
+}
+
 void ConfigSpaceAccessBuffer::SetRecordAddress(uint32_t address, uint32_t n)
 {
     for (uint32_t k = 0; k < n; k++) {

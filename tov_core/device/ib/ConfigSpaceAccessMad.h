@@ -41,9 +41,13 @@ public:
     // The key's 8 bytes, in host memory order, at byte 0.
     void SetKey(uint64_t key) override;
 
-    void SetIterationStep(uint32_t words) { m_uIterationStep = words; }
-    void SetRecordDataOffset(uint32_t bytes) { m_uRecordDataOffset = bytes; }
-    void SetRecordBitMask(uint32_t mask) { m_uRecordBitMask = mask; }
+    // 32-bit words from one item to the next: 1 for data words, 3 for
+    // records.
+    void SetIterationStep(uint32_t words);
+    // Byte offset of the data word inside an item.
+    void SetRecordDataOffset(uint32_t bytes);
+    // The mask that SetBufferData stores with each record.
+    void SetRecordBitMask(uint32_t mask);
     // Item k's first word = address + 4 x k, for k below n.
     void SetRecordAddress(uint32_t address, uint32_t n);
     // Item k's data word = data[k], for k below n; with records (step above

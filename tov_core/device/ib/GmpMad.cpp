@@ -6,6 +6,8 @@
 
 #include "tov_core/tov_core_utils/logger/Logger.h"
 
+GmpMad::GmpMad(std::shared_ptr<LibIBMadWrapper>& wrapper) : BaseMad(wrapper) {}
+
 int GmpMad::Set(tov_core::MadBuffer& buffer, uint32_t timeout, uint32_t attributeId, uint32_t attributeModifier)
 {
     TOV_LOG_DEBUG("Creating IB Vendor Call structure for GMP set operation.");

@@ -17,7 +17,7 @@ public:
     static const uint32_t VENDOR_CLASS = 0x0A;
     static const uint32_t VENDOR_OUI = 0x1405;
 
-    explicit GmpMad(std::shared_ptr<LibIBMadWrapper>& wrapper) : BaseMad(wrapper) {}
+    explicit GmpMad(std::shared_ptr<LibIBMadWrapper>& wrapper);
 
     // Vendor call with method Set (Get): 0 with a reply, 8 without.
     int Set(tov_core::MadBuffer& buffer, uint32_t timeout, uint32_t attributeId,

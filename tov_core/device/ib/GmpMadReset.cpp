@@ -30,14 +30,9 @@ int GmpMadReset::Reset()
     tov_core::GmpMadBuffer buffer;
     TOV_LOG_DEBUG("Getting reset timer environment variable value.");
     GetSoftwareResetTimerEnvVar();
-    bool answered = false;
-    bool managed = IsNodeManaged(answered);
-    if (!answered) {
-        // Whether the switch may be reset is unknown: do not risk it.
-        TOV_LOG_WARNING("SwitchInfo got no reply: the reset is not sent");
-        return ME_MAD_SEND_FAILED;
-    }
-    if (managed && !IsSwResetSupportedByManagedNode()) {
+    // Only a managed switch announces its capabilities; GeneralInfo is not
+    // asked of any other.
+    if (IsNodeManaged() && !IsSwResetSupportedByManagedNode()) {
         const std::string text = "Reset Operation not supported by device\n";
         TOV_LOG_ERROR(text);
         // Set after the log line, which may touch errno on its way out.
@@ -72,12 +67,11 @@ void GmpMadReset::GetSoftwareResetTimerEnvVar()
     TOV_LOG_INFO("Software Reset Timer set to " + std::to_string(m_uTimer) + " seconds");
 }
 
-bool GmpMadReset::IsNodeManaged(bool& answered)
+bool GmpMadReset::IsNodeManaged()
 {
     tov_core::SmpMadBuffer buffer;
-    answered = m_poLibIBMadWrapper->SmpQuery(buffer, SWITCH_INFO_ATTRIBUTE, 0, 0) != nullptr;
-    if (!answered) {
-        TOV_LOG_DEBUG("SwitchInfo got no reply");
+    if (m_poLibIBMadWrapper->SmpQuery(buffer, SWITCH_INFO_ATTRIBUTE, 0, 0) == nullptr) {
+        TOV_LOG_DEBUG("Switch is Unmanaged");
         return false;
     }
     bool managed = buffer.ExtractFromBuffer(kEnhancedPortByte, kEnhancedPortBit);

@@ -3,7 +3,8 @@
  * attribute 0x12 whose modifier is the reset timer in seconds (15, or
  * QZCR_SWRESET_TIMER below 255). A managed switch (SwitchInfo shows the
  * enhanced port 0) must announce the reset in its GeneralInfo capability
- * mask, bit 25; a switch that does not answer SwitchInfo is not reset.
+ * mask, bit 25. A switch that does not answer SwitchInfo is taken as
+ * unmanaged and gets the request without that check.
  *
  * Lives on the caller's stack for one reset and shares the device's
  * libibmad binding.
@@ -31,8 +32,7 @@ public:
     GmpMadReset(const GmpMadReset&) = delete;
     GmpMadReset& operator=(const GmpMadReset&) = delete;
 
-    // 0 when the reset request got a reply; 8 when it did not, or when
-    // SwitchInfo got none (then no reset is sent). Throws
+    // 0 when the reset request got a reply; 8 when it did not. Throws
     // tov_core::TovGeneralException ("Reset Operation not supported by
     // device" and a line feed) with errno ENOTSUP when a managed switch does
     // not offer the reset; nothing is sent then.
@@ -43,9 +43,9 @@ public:
     // it is set, is a number without trailing characters and below 255;
     // otherwise keeps it, logging why at Error.
     void GetSoftwareResetTimerEnvVar();
-    // The enhanced-port-0 bit of SwitchInfo; `answered` false (and the
-    // result false) when the query got no reply.
-    bool IsNodeManaged(bool& answered);
+    // The enhanced-port-0 bit of SwitchInfo; false when the query got no
+    // reply (an unmanaged switch).
+    bool IsNodeManaged();
     bool IsSwResetSupportedByManagedNode();
 
     uint32_t GetTimer() const { return m_uTimer; }

@@ -1,7 +1,10 @@
 #include "tov_core/device/ib/IBDevice.h"
 
+#include <string.h>
+
 #include <algorithm>
 #include <string>
+#include <vector>
 
 #include "tov_core/device/ib/AccessRegisterMad.h"
 #include "tov_core/device/ib/AccessRegisterMadGmp.h"
@@ -121,6 +124,11 @@ void IBDevice::InitConfigSpaceAccessInterface()
     m_poConfigSpaceAccess.reset(new ConfigSpaceAccessMadSmp(m_poLibIBMadWrapper));
 }
 
+uint32_t IBDevice::GetMaxChunkSize() const
+{
+    return m_uMaxChunkSize;
+}
+
 int IBDevice::Read(uint32_t address, uint32_t length, uint32_t* data)
 {
     return m_poConfigSpaceAccess->Read(address, length, data);
@@ -148,23 +156,43 @@ bool IBDevice::IsSmpSupported(uint32_t length) const
 
 int IBDevice::AccessRegister(uint32_t* data, uint32_t length, uint32_t registerId, int& status, eAccessMethod method)
 {
+    // Each exchange leaves its reply's register data in `data`. A write that
+    // fails in one form goes to the next with the caller's record, never
+    // with what the device answered to the failed one.
+    std::vector<uint8_t> record;
+    if (method == ACCESS_METHOD_SET && data != nullptr) {
+        const uint8_t* bytes = reinterpret_cast<const uint8_t*>(data);
+        record.assign(bytes, bytes + length);
+    }
+    auto send = [&](eMadType type) {
+        if (!record.empty()) {
+            memcpy(data, record.data(), record.size());
+        }
+        switch (type) {
+        case MAD_TYPE_SMP:
+            return SendAccessRegisterMadSmp(data, length, registerId, status, method);
+        case MAD_TYPE_CLASS_A:
+            return SendAccessRegisterMadClassA(data, length, registerId, status, method);
+        default:
+            return SendAccessRegisterMadGmp(data, length, registerId, status, method);
+        }
+    };
     bool smp = IsSmpSupported(length) && !IsLongProccessSmpRegister(static_cast<uint16_t>(registerId));
-    if (smp && SendAccessRegisterMadSmp(data, length, registerId, status, method) == ME_OK && status == 0) {
+    if (smp && send(MAD_TYPE_SMP) == ME_OK && status == 0) {
         return ME_OK;
     }
     // The size first: the capability costs a MAD.
-    if (length <= CLASS_A_MAX_REGISTER_SIZE && IsClassASupported(method) &&
-        SendAccessRegisterMadClassA(data, length, registerId, status, method) == ME_OK && status == 0) {
+    if (length <= CLASS_A_MAX_REGISTER_SIZE && IsClassASupported(method) && send(MAD_TYPE_CLASS_A) == ME_OK &&
+        status == 0) {
         return ME_OK;
     }
-    if (IsGmpSupported(method) && SendAccessRegisterMadGmp(data, length, registerId, status, method) == ME_OK &&
-        status == 0) {
+    if (IsGmpSupported(method) && send(MAD_TYPE_GMP) == ME_OK && status == 0) {
         return ME_OK;
     }
     if (!smp) {
         return ME_REG_ACCESS_NOT_SUPPORTED;
     }
-    return SendAccessRegisterMadSmp(data, length, registerId, status, method);
+    return send(MAD_TYPE_SMP);
 }
 
 int IBDevice::SendAccessRegisterMadSmp(uint32_t* data, uint32_t length, uint32_t registerId, int& status,

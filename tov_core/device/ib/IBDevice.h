@@ -55,7 +55,7 @@ public:
     // the reply's 64 bytes come back in place. 0, 8, or 0x400..0x406.
     int SendSmpMad(uint8_t* data, uint32_t attributeId, uint32_t attributeModifier, eAccessMethod method);
     // Bytes of CR space one MAD moves: 224 by GMP, 56 by SMP.
-    uint32_t GetMaxChunkSize() const { return m_uMaxChunkSize; }
+    uint32_t GetMaxChunkSize() const;
     // Asked anew each time, by one GeneralInfo GMP (none for a GMP write).
     bool IsClassASupported(eAccessMethod method);
     bool IsGmpSupported(eAccessMethod method);
@@ -71,7 +71,9 @@ private:
     // Tries SMP, class A, GMP, then SMP once more, as the register's size
     // and id and the device's capabilities allow. 0 when an exchange
     // returned 0 with register status 0; 258 when no form could carry it;
-    // else the last exchange's result (its status in `status`).
+    // else the last exchange's result (its status in `status`). `data`
+    // receives each reply's register image; every form of a write sends
+    // the caller's record as it came in.
     int AccessRegister(uint32_t* data, uint32_t length, uint32_t registerId, int& status, eAccessMethod method);
     int SendAccessRegisterMadSmp(uint32_t* data, uint32_t length, uint32_t registerId, int& status,
                                  eAccessMethod method);

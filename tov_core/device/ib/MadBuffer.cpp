@@ -64,11 +64,10 @@ void GmpMadBuffer::SetBufferConfiguration(uint32_t configuration)
     memcpy(m_aPayload + m_uConfigOffset, &configuration, m_uConfigLength);
 }
 
-void GmpMadBuffer::SetBufferData(const uint32_t* source, uint32_t length, uint32_t* snapshot)
+void GmpMadBuffer::SetBufferData(const uint32_t* source, uint32_t* snapshot)
 {
-    uint32_t blockBytes = m_uDataWordsPerBlock * sizeof(uint32_t);
     if (source) {
-        memcpy(m_aPayload + m_uDataOffset, source, length < blockBytes ? length : blockBytes);
+        memcpy(m_aPayload + m_uDataOffset, source, m_uDataWordsPerBlock * sizeof(uint32_t));
     }
     if (snapshot) {
         memset(snapshot, 0, m_uPayloadSize);

@@ -63,6 +63,7 @@ private:
 class GmpMadBuffer : public MadBuffer {
 public:
     static const uint32_t PAYLOAD_WORDS = 58;
+    static const uint32_t BLOCK_WORDS = 55;
 
     GmpMadBuffer();
 
@@ -77,11 +78,10 @@ public:
     // transfer passes the 16-bit block number with its two bytes exchanged,
     // which puts it most significant byte first in bytes 8-9.
     void SetBufferConfiguration(uint32_t configuration);
-    // Copies the first block of a register: `length` bytes of `source`, at
-    // most one block (220 bytes), into the data area; the rest of the area
-    // keeps what it held. Then clears the 232-byte `snapshot` and copies the
-    // whole payload into it. `source` is never read past `length`.
-    void SetBufferData(const uint32_t* source, uint32_t length, uint32_t* snapshot);
+    // Copies one block, 55 words (220 bytes) of `source`, into the data
+    // area, then clears the 232-byte `snapshot` and copies the whole payload
+    // into it. `source` must hold the whole block.
+    void SetBufferData(const uint32_t* source, uint32_t* snapshot);
     // Copies `byteCount` bytes of the data area (at most one block, 220
     // bytes) to `destination` + block x 55 words.
     void WriteDataBlock(uint32_t* destination, uint32_t block, uint32_t byteCount) const;

@@ -3,6 +3,8 @@
 #include "tov_core/device/access_status.h"
 #include "tov_core/tov_core_utils/logger/Logger.h"
 
+SmpMad::SmpMad(std::shared_ptr<LibIBMadWrapper>& wrapper) : BaseMad(wrapper) {}
+
 int SmpMad::Set(tov_core::MadBuffer& buffer, uint32_t timeout, uint32_t attributeId, uint32_t attributeModifier)
 {
     // -1 tells "the library wrote no status" from a real one.

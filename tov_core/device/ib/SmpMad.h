@@ -11,7 +11,7 @@
 
 class SmpMad : public BaseMad {
 public:
-    explicit SmpMad(std::shared_ptr<LibIBMadWrapper>& wrapper) : BaseMad(wrapper) {}
+    explicit SmpMad(std::shared_ptr<LibIBMadWrapper>& wrapper);
 
     // 0; 8 when no reply came without a MAD status; the translated MAD
     // status (0x400..0x406) when one came, even with a reply. Failures log

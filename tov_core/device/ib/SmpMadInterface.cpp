@@ -10,6 +10,8 @@ SmpMadInterface::SmpMadInterface(std::shared_ptr<LibIBMadWrapper>& wrapper)
 {
 }
 
+SmpMadInterface::~SmpMadInterface() = default;
+
 int SmpMadInterface::SendSmp(uint8_t* data, uint32_t attributeId, uint32_t attributeModifier, eAccessMethod method)
 {
     SmpMadBuffer buffer;

@@ -18,7 +18,8 @@ namespace tov_core {
 class SmpMadInterface {
 public:
     explicit SmpMadInterface(std::shared_ptr<LibIBMadWrapper>& wrapper);
-    ~SmpMadInterface() = default;
+    // Releases the share of the binding.
+    ~SmpMadInterface();
 
     // `data` must hold 64 bytes: exactly 64 are read before the send and 64
     // written after it. ACCESS_METHOD_SET sends an SMP Set, any other method

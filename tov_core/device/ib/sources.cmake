@@ -2,6 +2,7 @@ target_sources(tov_core PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/MadBuffer.cpp
   ${CMAKE_CURRENT_LIST_DIR}/BaseKey.cpp
   ${CMAKE_CURRENT_LIST_DIR}/LibIBMadWrapper.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/BaseMad.cpp
   ${CMAKE_CURRENT_LIST_DIR}/SmpMad.cpp
   ${CMAKE_CURRENT_LIST_DIR}/GmpMad.cpp
   ${CMAKE_CURRENT_LIST_DIR}/ClassAMad.cpp
