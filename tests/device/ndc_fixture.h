@@ -30,6 +30,14 @@
 
 namespace ndc_test {
 
+// A bound for waiting on the simulator's thread that no scheduling delay of
+// a busy machine comes near; only a failing test ever waits that long.
+const int GENEROUS_MS = 20000;
+// The transaction time-out (microseconds) every test runs with unless it
+// sets its own: the simulator's answer must never lose a race against it.
+// Ten attempts of it still end well within a test's time limit.
+const char GENEROUS_TIMEOUT_US[] = "5000000";
+
 // The adapter object as the access core gets it, from init_device.
 class Adapter {
 public:
@@ -118,9 +126,10 @@ class NdcTest : public testing::Test {
 protected:
     void SetUp() override
     {
-        for (const char* name : {"NDC_TRANSACTION_TIMEOUT", "NDC_SEMAPHORE", "NDC_DEBUG_I2C_BUS", "TOV_PRINT_LOG"}) {
+        for (const char* name : {"NDC_SEMAPHORE", "NDC_DEBUG_I2C_BUS", "TOV_PRINT_LOG"}) {
             unsetenv(name);
         }
+        setenv("NDC_TRANSACTION_TIMEOUT", GENEROUS_TIMEOUT_US, 1);
         var_log_ = std::make_unique<tov_test::VarLog>(false);
         ASSERT_EQ(mount("tmpfs", "/dev/shm", "tmpfs", 0, "mode=1777"), 0) << "private /dev/shm";
         dir_ = std::make_unique<testkit::TempDir>();
