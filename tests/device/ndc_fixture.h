@@ -27,6 +27,7 @@
 #include "tov_core/device/usb_devices/ndc/NDCDevice.h"
 #include "tov_core/tov_core_utils/exception/TovGeneralException.h"
 #include "tov_core/tov_core_utils/logger/Logger.h"
+#include "tov_core/tov_core_utils/semaphore/BaseSemaphore.h"
 
 namespace ndc_test {
 
@@ -130,6 +131,7 @@ protected:
             unsetenv(name);
         }
         setenv("NDC_TRANSACTION_TIMEOUT", GENEROUS_TIMEOUT_US, 1);
+        ForgetSemaphoreHandle();
         var_log_ = std::make_unique<tov_test::VarLog>(false);
         ASSERT_EQ(mount("tmpfs", "/dev/shm", "tmpfs", 0, "mode=1777"), 0) << "private /dev/shm";
         dir_ = std::make_unique<testkit::TempDir>();
@@ -140,8 +142,14 @@ protected:
     {
         StopWatchingReads();
         sim_.reset();
+        ForgetSemaphoreHandle();
         umount2("/dev/shm", MNT_DETACH);
     }
+
+    // The device's semaphore object lives as long as the process and keeps
+    // its handle, which would point into an earlier case's /dev/shm: each
+    // case opens its own.
+    static void ForgetSemaphoreHandle() { FactorySemaphoreOS::GetInstance(NDC::SEMAPHORE_NAME)->semaphore_close(); }
 
     void StartSim(int vmin)
     {
