@@ -374,6 +374,66 @@ INSTANTIATE_TEST_SUITE_P(Cases, NdcSetClock,
                          testing::Values(SetClockCase{1, 1}, SetClockCase{0, 2}, SetClockCase{2, 3},
                                          SetClockCase{3, -1}, SetClockCase{256, -1}));
 
+// ---------------------------------------------------------------- replies nothing is read of
+
+// Setting the clock and switching binary mode on read nothing of their
+// reply but its error bytes: its length, whatever it is, is not a failure.
+// The operations that read their reply still require its exact length
+// (test_ndc_transport.cpp).
+struct UnreadReplyCase {
+    const char* name;
+    bool binary_mode;  // else SetI2CFrequency(1)
+    Bytes reply;
+    const char* text;  // null: success
+};
+
+void PrintTo(const UnreadReplyCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class NdcUnreadReply : public NdcTestWithParam<UnreadReplyCase> {};
+
+TEST_P(NdcUnreadReply, AnyLengthWithoutAnAdapterErrorIsSuccess)
+{
+    const UnreadReplyCase& c = GetParam();
+    Adapter adapter(sim().path());
+    sim().script({Answer::Of(c.reply)});
+    std::string text = Thrown([&] {
+        if (c.binary_mode) {
+            adapter.ndc()->EnableBinaryMode();
+        } else {
+            EXPECT_EQ(adapter.ndc()->SetI2CFrequency(1), 0);
+        }
+    });
+    EXPECT_EQ(text, c.text ? c.text : "(nothing thrown)");
+    ASSERT_TRUE(sim().wait_caught_up(GENEROUS_MS));
+    ASSERT_EQ(sim().request_count(), 1u) << "one exchange, no retry";
+    EXPECT_EQ(sim().requests()[0],
+              c.binary_mode ? (Bytes{'&', 10, 1, 0, 0, 0, 3, 2, 1, 1}) : (Bytes{'&', 10, 1, 0, 0, 0, 5, 2, 1, 1}));
+    if (!c.binary_mode && !c.text) {
+        sim().script({Answer::Of(Reply({1, 100, 0}))});
+        EXPECT_EQ(adapter.ndc()->GetI2CFrequency(), 1) << "the next exchange starts clean";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, NdcUnreadReply,
+    testing::Values(
+        UnreadReplyCase{"set_clock_usual_11", false, Reply({1, 100, 0}), nullptr},
+        UnreadReplyCase{"set_clock_header_only", false, Reply({}), nullptr},
+        UnreadReplyCase{"set_clock_one_byte_short", false, Reply({1, 100}), nullptr},
+        UnreadReplyCase{"set_clock_longer", false, Reply({1, 100, 0, 0xEE, 0xEE}), nullptr},
+        UnreadReplyCase{"set_clock_indicator_and_length_only", false, {'@', 2}, nullptr},
+        UnreadReplyCase{"set_clock_adapter_error", false, Reply({}, 1, 4),
+                        "One of the parameters sent in the binary packet is invalid.\n"},
+        UnreadReplyCase{"binary_mode_usual_10", true, Reply({1, 0}), nullptr},
+        UnreadReplyCase{"binary_mode_header_only", true, Reply({}), nullptr},
+        UnreadReplyCase{"binary_mode_longer", true, Reply({1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}), nullptr},
+        UnreadReplyCase{"binary_mode_adapter_error", true, Reply({}, 1, 2),
+                        "The Command Code sent, is in-valid (either not implemented or not defined).\n"}),
+    [](const testing::TestParamInfo<UnreadReplyCase>& i) { return std::string(i.param.name); });
+
 // ---------------------------------------------------------------- the bus byte
 
 TEST_F(NdcDevice, DebugBusVariableSendsEveryI2CRequestToBus3)

@@ -185,6 +185,8 @@ int NDCDevice::SetI2CFrequency(uint32_t frequency)
         TOV_THROW_GENERAL("Invalid i2c frequency: " << frequency);
     }
     transaction.request.push_back(FREQUENCIES[frequency].code);
+    // Only the adapter's error bytes tell the outcome.
+    transaction.replyUnread = true;
     SendTransaction(transaction);
     return 0;
 }
@@ -198,6 +200,7 @@ void NDCDevice::EnableBinaryMode()
     // The switch itself always goes to bus 1, whatever bus I2C uses.
     transaction.request[8] = STANDARD_BUS;
     transaction.request.push_back(1);
+    transaction.replyUnread = true;
     SendTransaction(transaction);
 }
 
