@@ -4,6 +4,7 @@
 // drain of stale bytes, and the semaphore between processes.
 #include <gtest/gtest.h>
 
+#include <poll.h>
 #include <semaphore.h>
 #include <sys/ioctl.h>
 #include <sys/mount.h>
@@ -250,19 +251,76 @@ INSTANTIATE_TEST_SUITE_P(Cases, NdcTimeout,
                                          TimeoutCase{"hexadecimal", "0x249F0", false, 150}),
                          [](const testing::TestParamInfo<TimeoutCase>& i) { return std::string(i.param.name); });
 
-// A time-out too large for the 32-bit clock is the longest one that still
-// expires, not its low 32 bits: 2^32 would otherwise be 0 and fail at once.
-TEST_F(NdcReader, HugeTimeoutIsNotCutToItsLowBits)
+// The time-out reaches the wait for the reply: the first wait on the node
+// is given the whole time-out (less what the request took), in milliseconds
+// rounded up. A time-out too large for the 32-bit microsecond clock is the
+// longest one that still expires, 2^31 - 1 us (2147484 ms), not its low 32
+// bits: 2^32 would be 0 and fail at once, 2^64 - 1 a wait of 2^32 - 1 us
+// that the clock's wrap would never end.
+struct FirstWaitCase {
+    const char* name;
+    const char* value;  // null: NDC_TRANSACTION_TIMEOUT unset
+    int timeout_ms;
+};
+
+void PrintTo(const FirstWaitCase& c, std::ostream* os)
 {
-    for (const char* value : {"4294967296", "18446744073709551615"}) {
-        setenv("NDC_TRANSACTION_TIMEOUT", value, 1);
-        Adapter adapter(sim().path());
-        sim().script({Answer::Model()});
-        uint16_t freq = 0;
-        EXPECT_NO_THROW(freq = adapter.ndc()->GetI2CFrequency()) << value;
-        (void)freq;
-    }
+    *os << c.name;
 }
+
+class NdcFirstWait : public NdcTestWithParam<FirstWaitCase> {};
+
+// Polls for a reply, as opposed to the drain's look without waiting.
+std::vector<int> ReplyWaits()
+{
+    std::vector<int> waits;
+    for (const PollCall& p : WatchedPolls()) {
+        if ((p.events & POLLIN) && p.timeout_ms != 0) {
+            waits.push_back(p.timeout_ms);
+        }
+    }
+    return waits;
+}
+
+TEST_P(NdcFirstWait, IsGivenTheWholeTimeout)
+{
+    const FirstWaitCase& c = GetParam();
+    if (c.value) {
+        setenv("NDC_TRANSACTION_TIMEOUT", c.value, 1);
+    } else {
+        unsetenv("NDC_TRANSACTION_TIMEOUT");
+    }
+    Adapter adapter(sim().path());
+    ASSERT_NE(adapter.ndc(), nullptr);
+    WatchReads(sim());
+    if (!c.value) {
+        // The default can run out before a busy machine's simulator would
+        // answer: nothing answers, and the waits are what it bounds.
+        sim().script({Answer::Silent()});
+        std::string text;
+        double ms = ElapsedMs([&] { text = Thrown([&] { adapter.ndc()->GetI2CFrequency(); }); });
+        EXPECT_EQ(text, TIMEOUT_TEXT);
+        EXPECT_GE(ms, c.timeout_ms);
+        std::vector<int> waits = ReplyWaits();
+        for (int wait : waits) {
+            EXPECT_LE(wait, c.timeout_ms);
+        }
+        return;
+    }
+    EXPECT_EQ(adapter.ndc()->GetI2CFrequency(), 0) << "400 kHz";
+    std::vector<int> waits = ReplyWaits();
+    ASSERT_FALSE(waits.empty()) << "the reply was waited for";
+    EXPECT_LE(waits[0], c.timeout_ms);
+    EXPECT_GT(waits[0], c.timeout_ms - GENEROUS_MS) << "the whole time-out, less the moment the request took";
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, NdcFirstWait,
+                         testing::Values(FirstWaitCase{"unset", nullptr, 250},
+                                         FirstWaitCase{"largest_that_expires", "0x7FFFFFFF", 2147484},
+                                         FirstWaitCase{"two_to_the_32", "4294967296", 2147484},
+                                         FirstWaitCase{"two_to_the_64_less_one", "18446744073709551615", 2147484},
+                                         FirstWaitCase{"past_any_clock", "99999999999999", 2147484}),
+                         [](const testing::TestParamInfo<FirstWaitCase>& i) { return std::string(i.param.name); });
 
 // A node that keeps reporting "readable" with nothing to read (the adapter
 // went away mid-reply) is waited on asleep, not in a busy loop.

@@ -606,12 +606,30 @@ TEST_F(QZUSBNode, BridgeRefusesMissingArguments)
     EXPECT_EQ(qzusb_detect(table, nullptr), 1);
     EXPECT_EQ(qzusb_get_version(&word, &word, nullptr), 1);
     EXPECT_EQ(qzusb_get_serial_number(&word, nullptr), 1);
-    qzusb_set_i2c_address_width(1, nullptr);
-    qzusb_update_slave_address(1, nullptr);
     Adapter adapter(NodePath());
     EXPECT_EQ(qzusb_read(0, 4, nullptr, adapter.usb()), 1);
     EXPECT_EQ(qzusb_access_get_frequency(nullptr, adapter.usb()), 1);
     EXPECT_EQ(fake()->bulk_count(), 0u);
+}
+
+// The two setters without an adapter reach no adapter: nothing is sent, and
+// the target and width of the one in use stay as its own setters left them.
+TEST_F(QZUSBNode, BridgeSettersWithoutAnAdapterChangeNothing)
+{
+    RUN_UNDER_FAKE_QZUSB();
+    ASSERT_EQ(fake()->add_target(0x50), 0);
+    Adapter adapter(NodePath());
+    ASSERT_NE(adapter.qz(), nullptr);
+    qzusb_update_slave_address(0x50, adapter.usb());
+    qzusb_set_i2c_address_width(2, adapter.usb());
+    qzusb_update_slave_address(0x47, nullptr);
+    qzusb_set_i2c_address_width(4, nullptr);
+    qzusb_set_i2c_address_width(0, nullptr);
+    EXPECT_EQ(fake()->bulk_count(), 0u) << "nothing sent";
+    EXPECT_EQ(fake()->claim_count(), 0u);
+    uint32_t word = 0;
+    ASSERT_EQ(qzusb_read(0x3412, 4, &word, adapter.usb()), 0);
+    EXPECT_EQ(Sent(fake()->request(0)), (Bytes{1, 2, 0xA0, 0x12, 0x34, 0xA1, 4})) << "still 0x50, two address bytes";
 }
 
 // ---------------------------------------------------------------- the fake's own door

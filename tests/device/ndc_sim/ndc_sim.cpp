@@ -405,6 +405,7 @@ namespace {
 
 std::mutex reads_mutex;
 std::vector<ReadCall> reads;
+std::vector<PollCall> polls;
 std::atomic<bool> watching{false};
 std::atomic<dev_t> watched_device{0};
 std::atomic<int> excluded_fd{-1};
@@ -417,6 +418,7 @@ void WatchReads(const NdcSim& sim)
     Must(fstat(sim.slave_fd(), &st) == 0, "fstat " + sim.slave_path());
     std::lock_guard<std::mutex> lock(reads_mutex);
     reads.clear();
+    polls.clear();
     watched_device = st.st_rdev;
     excluded_fd = sim.slave_fd();
     watching = true;
@@ -432,6 +434,25 @@ std::vector<ReadCall> WatchedReads()
     std::lock_guard<std::mutex> lock(reads_mutex);
     return reads;
 }
+
+std::vector<PollCall> WatchedPolls()
+{
+    std::lock_guard<std::mutex> lock(reads_mutex);
+    return polls;
+}
+
+namespace {
+
+bool Watched(int fd)
+{
+    if (!watching || fd == excluded_fd) {
+        return false;
+    }
+    struct stat st;
+    return fstat(fd, &st) == 0 && S_ISCHR(st.st_mode) && st.st_rdev == watched_device;
+}
+
+}  // namespace
 
 }  // namespace ndc_test
 
@@ -462,14 +483,23 @@ extern "C" ssize_t read(int fd, void* buffer, size_t count)
     using real_read = ssize_t (*)(int, void*, size_t);
     static real_read next = reinterpret_cast<real_read>(dlsym(RTLD_NEXT, "read"));
     ssize_t result = next(fd, buffer, count);
-    if (ndc_test::watching && fd != ndc_test::excluded_fd) {
-        int saved = errno;
-        struct stat st;
-        if (fstat(fd, &st) == 0 && S_ISCHR(st.st_mode) && st.st_rdev == ndc_test::watched_device) {
-            std::lock_guard<std::mutex> lock(ndc_test::reads_mutex);
-            ndc_test::reads.push_back({count, static_cast<long>(result)});
-        }
-        errno = saved;
+    int saved = errno;
+    if (ndc_test::Watched(fd)) {
+        std::lock_guard<std::mutex> lock(ndc_test::reads_mutex);
+        ndc_test::reads.push_back({count, static_cast<long>(result)});
     }
+    errno = saved;
     return result;
+}
+
+// The same for poll(2) of a single descriptor, noted before the call.
+extern "C" int poll(struct pollfd* fds, nfds_t count, int timeout)
+{
+    using real_poll = int (*)(struct pollfd*, nfds_t, int);
+    static real_poll next = reinterpret_cast<real_poll>(dlsym(RTLD_NEXT, "poll"));
+    if (count == 1 && fds != nullptr && ndc_test::Watched(fds[0].fd)) {
+        std::lock_guard<std::mutex> lock(ndc_test::reads_mutex);
+        ndc_test::polls.push_back({fds[0].events, timeout});
+    }
+    return next(fds, count, timeout);
 }

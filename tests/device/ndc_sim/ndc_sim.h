@@ -157,9 +157,16 @@ struct ReadCall {
     size_t asked;
     long result;
 };
+// So is every poll(2) of one descriptor on it: the events asked for and
+// the time-out given.
+struct PollCall {
+    short events;
+    int timeout_ms;
+};
 void WatchReads(const NdcSim& sim);
 void StopWatchingReads();
 std::vector<ReadCall> WatchedReads();
+std::vector<PollCall> WatchedPolls();
 
 }  // namespace ndc_test
 
