@@ -17,7 +17,9 @@
 
 #include <functional>
 #include <memory>
+#include <sstream>
 #include <string>
+#include <vector>
 
 #include "tests/common/fixed_paths.h"
 #include "tests/common/testkit.h"
@@ -91,6 +93,30 @@ inline std::string Logged(const std::function<void()>& action)
 inline bool Contains(const std::string& text, const std::string& part)
 {
     return text.find(part) != std::string::npos;
+}
+
+// The texts of the Warning lines of a log, in order.
+inline std::vector<std::string> Warnings(const std::string& log)
+{
+    std::vector<std::string> texts;
+    std::istringstream lines(log);
+    for (std::string line; std::getline(lines, line);) {
+        size_t bar = line.find(" | ");
+        if (line.rfind("[Warning]", 0) == 0 && bar != std::string::npos) {
+            texts.push_back(line.substr(bar + 3));
+        }
+    }
+    return texts;
+}
+
+// "Failed to send NDC packet. Retrying attempt " and first to last.
+inline std::vector<std::string> RetryWarnings(int first, int last)
+{
+    std::vector<std::string> texts;
+    for (int n = first; n <= last; n++) {
+        texts.push_back("Failed to send NDC packet. Retrying attempt " + std::to_string(n));
+    }
+    return texts;
 }
 
 // Milliseconds `action` took, by the monotonic clock.

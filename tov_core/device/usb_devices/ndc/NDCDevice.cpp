@@ -88,12 +88,14 @@ void NDCDevice::SendWithRetries(sNDCHeaderTransaction& transaction)
             SendTransaction(transaction);
             return;
         } catch (const tov_core::TovGeneralException&) {
-            if (attempt >= TRANSFER_ATTEMPTS) {
-                throw;
-            }
+            // The last failure is announced like the others before it goes
+            // to the caller.
             std::stringstream text;
             text << "Failed to send NDC packet. Retrying attempt " << attempt;
             TOV_LOG_WARNING(text.str());
+            if (attempt >= TRANSFER_ATTEMPTS) {
+                throw;
+            }
         }
     }
 }

@@ -85,7 +85,8 @@ private:
     // Slave address, width and the register-address bytes of a transfer.
     void AppendTarget(uint32_t address, sNDCHeaderTransaction& transaction);
     unsigned char TargetLength();
-    // Up to TRANSFER_ATTEMPTS exchanges, rethrowing the last failure.
+    // Up to TRANSFER_ATTEMPTS exchanges, each failure logged as a Warning
+    // with its attempt number; the last one is rethrown.
     void SendWithRetries(sNDCHeaderTransaction& transaction);
     // Throws "I2C error" when reply byte 9 is not 0.
     void CheckI2CStatus(sNDCHeaderTransaction& transaction);
