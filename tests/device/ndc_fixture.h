@@ -17,7 +17,9 @@
 
 #include <functional>
 #include <memory>
+#include <sstream>
 #include <string>
+#include <vector>
 
 #include "tests/common/fixed_paths.h"
 #include "tests/common/testkit.h"
@@ -27,8 +29,17 @@
 #include "tov_core/device/usb_devices/ndc/NDCDevice.h"
 #include "tov_core/tov_core_utils/exception/TovGeneralException.h"
 #include "tov_core/tov_core_utils/logger/Logger.h"
+#include "tov_core/tov_core_utils/semaphore/BaseSemaphore.h"
 
 namespace ndc_test {
+
+// A bound for waiting on the simulator's thread that no scheduling delay of
+// a busy machine comes near; only a failing test ever waits that long.
+const int GENEROUS_MS = 20000;
+// The transaction time-out (microseconds) every test runs with unless it
+// sets its own: the simulator's answer must never lose a race against it.
+// Ten attempts of it still end well within a test's time limit.
+const char GENEROUS_TIMEOUT_US[] = "5000000";
 
 // The adapter object as the access core gets it, from init_device.
 class Adapter {
@@ -84,6 +95,30 @@ inline bool Contains(const std::string& text, const std::string& part)
     return text.find(part) != std::string::npos;
 }
 
+// The texts of the Warning lines of a log, in order.
+inline std::vector<std::string> Warnings(const std::string& log)
+{
+    std::vector<std::string> texts;
+    std::istringstream lines(log);
+    for (std::string line; std::getline(lines, line);) {
+        size_t bar = line.find(" | ");
+        if (line.rfind("[Warning]", 0) == 0 && bar != std::string::npos) {
+            texts.push_back(line.substr(bar + 3));
+        }
+    }
+    return texts;
+}
+
+// "Failed to send NDC packet. Retrying attempt " and first to last.
+inline std::vector<std::string> RetryWarnings(int first, int last)
+{
+    std::vector<std::string> texts;
+    for (int n = first; n <= last; n++) {
+        texts.push_back("Failed to send NDC packet. Retrying attempt " + std::to_string(n));
+    }
+    return texts;
+}
+
 // Milliseconds `action` took, by the monotonic clock.
 inline double ElapsedMs(const std::function<void()>& action)
 {
@@ -118,9 +153,11 @@ class NdcTest : public testing::Test {
 protected:
     void SetUp() override
     {
-        for (const char* name : {"NDC_TRANSACTION_TIMEOUT", "NDC_SEMAPHORE", "NDC_DEBUG_I2C_BUS", "TOV_PRINT_LOG"}) {
+        for (const char* name : {"NDC_SEMAPHORE", "NDC_DEBUG_I2C_BUS", "TOV_PRINT_LOG"}) {
             unsetenv(name);
         }
+        setenv("NDC_TRANSACTION_TIMEOUT", GENEROUS_TIMEOUT_US, 1);
+        ForgetSemaphoreHandle();
         var_log_ = std::make_unique<tov_test::VarLog>(false);
         ASSERT_EQ(mount("tmpfs", "/dev/shm", "tmpfs", 0, "mode=1777"), 0) << "private /dev/shm";
         dir_ = std::make_unique<testkit::TempDir>();
@@ -131,8 +168,14 @@ protected:
     {
         StopWatchingReads();
         sim_.reset();
+        ForgetSemaphoreHandle();
         umount2("/dev/shm", MNT_DETACH);
     }
+
+    // The device's semaphore object lives as long as the process and keeps
+    // its handle, which would point into an earlier case's /dev/shm: each
+    // case opens its own.
+    static void ForgetSemaphoreHandle() { FactorySemaphoreOS::GetInstance(NDC::SEMAPHORE_NAME)->semaphore_close(); }
 
     void StartSim(int vmin)
     {

@@ -6,6 +6,7 @@
 // (under_fake_qzusb.h).
 #include <gtest/gtest.h>
 
+#include <dirent.h>
 #include <dlfcn.h>
 #include <errno.h>
 #include <fcntl.h>
@@ -17,6 +18,7 @@
 #include <unistd.h>
 
 #include <functional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -104,6 +106,44 @@ std::string Logged(const std::function<void()>& action)
 bool Contains(const std::string& text, const std::string& part)
 {
     return text.find(part) != std::string::npos;
+}
+
+// The texts of the Warning lines of a log, in order.
+std::vector<std::string> Warnings(const std::string& log)
+{
+    std::vector<std::string> texts;
+    std::istringstream lines(log);
+    for (std::string line; std::getline(lines, line);) {
+        size_t bar = line.find(" | ");
+        if (line.rfind("[Warning]", 0) == 0 && bar != std::string::npos) {
+            texts.push_back(line.substr(bar + 3));
+        }
+    }
+    return texts;
+}
+
+std::vector<std::string> RetryWarnings(int first, int last)
+{
+    std::vector<std::string> texts;
+    for (int k = first; k <= last; k++) {
+        texts.push_back("Failed to send QZUSB packet. Retrying attempt " + std::to_string(k));
+    }
+    return texts;
+}
+
+// Descriptors open in this process.
+int OpenDescriptorCount()
+{
+    int count = 0;
+    DIR* dir = opendir("/proc/self/fd");
+    if (!dir) {
+        return -1;
+    }
+    while (dirent* entry = readdir(dir)) {
+        count += entry->d_name[0] != '.';
+    }
+    closedir(dir);
+    return count - 1;  // the directory's own
 }
 
 // ---------------------------------------------------------------- the node and the descriptor
@@ -298,10 +338,7 @@ TEST_F(QZUSBNode, NineFailedTransactionsThenASuccess)
         EXPECT_EQ(memcmp(&word, stored, 4), 0);
     });
     EXPECT_EQ(fake()->request_count(), 10u);
-    for (int k = 1; k <= 9; k++) {
-        EXPECT_TRUE(Contains(log, "Failed to send QZUSB packet. Retrying attempt " + std::to_string(k) + "\n")) << k;
-    }
-    EXPECT_FALSE(Contains(log, "Retrying attempt 10"));
+    EXPECT_EQ(Warnings(log), RetryWarnings(1, 9)) << log;
     EXPECT_FALSE(fake()->claimed());
 }
 
@@ -314,7 +351,8 @@ TEST_F(QZUSBNode, TenFailedTransactionsFailTheTransferLeavingTheBufferAlone)
     std::string log = Logged([&] { EXPECT_EQ(qzusb_read(0, 4, &word, adapter.usb()), 1); });
     EXPECT_EQ(word, 0x5A5A5A5Au);
     EXPECT_EQ(fake()->request_count(), 10u);
-    EXPECT_TRUE(Contains(log, "Retrying attempt 10\n"));
+    // The tenth failure is announced like the nine before it, then thrown.
+    EXPECT_EQ(Warnings(log), RetryWarnings(1, 10)) << log;
     fake()->fail_out(10);
     EXPECT_EQ(Thrown([&] { adapter.qz()->Write(0, 4, &word); }), "Failed to send QZUSB transaction\n");
 }
@@ -511,6 +549,76 @@ TEST_F(QZUSBNode, TenFailedScansLeaveTheTableUntouched)
     EXPECT_EQ(qzusb_detect(table, adapter.usb()), 1);
 }
 
+// A scan reply closes with the adapter's status like every other; one
+// that is not 0 is a failed attempt, retried, and the addresses it lists
+// are never marked.
+struct ScanStatusCase {
+    const char* name;
+    std::function<void(const fake_qzusb_api*)> arrange;
+    int result;              // of qzusb_detect
+    std::vector<int> found;  // entries set to 1
+    size_t attempts;
+};
+
+void PrintTo(const ScanStatusCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class QZUSBScanStatus : public UnderFakeQZUSBWithParam<ScanStatusCase> {};
+
+TEST_P(QZUSBScanStatus, NotZeroIsAFailedAttempt)
+{
+    RUN_UNDER_FAKE_QZUSB();
+    const ScanStatusCase& c = GetParam();
+    Adapter adapter(NodePath());
+    ASSERT_NE(adapter.qz(), nullptr);
+    c.arrange(fake());
+    uint8_t table[128] = {0};
+    std::string log = Logged([&] { EXPECT_EQ(qzusb_detect(table, adapter.usb()), c.result); });
+    std::vector<int> found;
+    for (int a = 0; a < 128; a++) {
+        if (table[a]) {
+            found.push_back(a);
+        }
+    }
+    EXPECT_EQ(found, c.found);
+    EXPECT_EQ(fake()->request_count(), c.attempts);
+    size_t waits = 0;
+    for (size_t at = log.find("Waiting 5 milliseconds...\n"); at != std::string::npos;
+         at = log.find("Waiting 5 milliseconds...\n", at + 1)) {
+        waits++;
+    }
+    EXPECT_EQ(waits, c.result == 0 ? c.attempts - 1 : c.attempts);
+    EXPECT_FALSE(Contains(log, "Slave address found: 80\n")) << "0x50 was only in a failed reply";
+    EXPECT_FALSE(fake()->claimed());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, QZUSBScanStatus,
+    testing::Values(
+        ScanStatusCase{"status_5_then_a_good_reply",
+                       [](const fake_qzusb_api* f) {
+                           const uint8_t reply[] = {0xA0, 0x05};
+                           f->script_reply(reply, sizeof reply);
+                       },
+                       0, {0x48}, 2},
+        ScanStatusCase{"full_reply_closing_3_then_a_good_reply",
+                       [](const fake_qzusb_api* f) {
+                           uint8_t reply[128];
+                           memset(reply, 0xA0, sizeof reply);
+                           reply[127] = 3;
+                           f->script_reply(reply, sizeof reply);
+                       },
+                       0, {0x48}, 2},
+        ScanStatusCase{"status_1_every_time",
+                       [](const fake_qzusb_api* f) {
+                           f->add_target(0x50);
+                           f->bad_status(10);
+                       },
+                       1, {}, 10}),
+    [](const testing::TestParamInfo<ScanStatusCase>& i) { return std::string(i.param.name); });
+
 // ---------------------------------------------------------------- queries
 
 TEST_F(QZUSBNode, FrequencyCodeIsOneByte)
@@ -606,12 +714,30 @@ TEST_F(QZUSBNode, BridgeRefusesMissingArguments)
     EXPECT_EQ(qzusb_detect(table, nullptr), 1);
     EXPECT_EQ(qzusb_get_version(&word, &word, nullptr), 1);
     EXPECT_EQ(qzusb_get_serial_number(&word, nullptr), 1);
-    qzusb_set_i2c_address_width(1, nullptr);
-    qzusb_update_slave_address(1, nullptr);
     Adapter adapter(NodePath());
     EXPECT_EQ(qzusb_read(0, 4, nullptr, adapter.usb()), 1);
     EXPECT_EQ(qzusb_access_get_frequency(nullptr, adapter.usb()), 1);
     EXPECT_EQ(fake()->bulk_count(), 0u);
+}
+
+// The two setters without an adapter reach no adapter: nothing is sent, and
+// the target and width of the one in use stay as its own setters left them.
+TEST_F(QZUSBNode, BridgeSettersWithoutAnAdapterChangeNothing)
+{
+    RUN_UNDER_FAKE_QZUSB();
+    ASSERT_EQ(fake()->add_target(0x50), 0);
+    Adapter adapter(NodePath());
+    ASSERT_NE(adapter.qz(), nullptr);
+    qzusb_update_slave_address(0x50, adapter.usb());
+    qzusb_set_i2c_address_width(2, adapter.usb());
+    qzusb_update_slave_address(0x47, nullptr);
+    qzusb_set_i2c_address_width(4, nullptr);
+    qzusb_set_i2c_address_width(0, nullptr);
+    EXPECT_EQ(fake()->bulk_count(), 0u) << "nothing sent";
+    EXPECT_EQ(fake()->claim_count(), 0u);
+    uint32_t word = 0;
+    ASSERT_EQ(qzusb_read(0x3412, 4, &word, adapter.usb()), 0);
+    EXPECT_EQ(Sent(fake()->request(0)), (Bytes{1, 2, 0xA0, 0x12, 0x34, 0xA1, 4})) << "still 0x50, two address bytes";
 }
 
 // ---------------------------------------------------------------- the fake's own door
@@ -695,6 +821,28 @@ TEST_F(QZUSBAccess, OpenReadWriteAndClose)
 
     EXPECT_EQ(mclose(mf), 0);
     EXPECT_EQ(fake()->open_nodes(), 0);
+}
+
+// The access core opens adapters only by a "qzusb" name: a usbfs path, for
+// which the framework makes an adapter object all the same, is not a
+// device it knows. Even with a supported device behind it the open fails
+// with ENOENT, and the adapter object it made is gone with every
+// descriptor, never having claimed the interface.
+TEST_F(QZUSBAccess, UsbBusNameIsNotOpened)
+{
+    RUN_UNDER_FAKE_QZUSB();
+    PlantDeviceId(fake(), 0x1F5);
+    int before = OpenDescriptorCount();
+    ASSERT_GT(before, 0);
+    errno = 0;
+    EXPECT_EQ(mopen(BusNodePath().c_str()), nullptr);
+    EXPECT_EQ(errno, ENOENT);
+    EXPECT_EQ(OpenDescriptorCount(), before);
+    EXPECT_EQ(fake()->open_nodes(), 0);
+    EXPECT_EQ(fake()->control_count(), 1u) << "the adapter object was made";
+    EXPECT_EQ(fake()->claim_count(), 0u);
+    EXPECT_FALSE(fake()->claimed());
+    EXPECT_EQ(fake()->bulk_count(), 0u);
 }
 
 struct FailedOpenCase {

@@ -163,6 +163,10 @@ class Engine : public testing::Test {
 protected:
     void SetUp() override
     {
+        // The engine's semaphore object lives as long as the process and
+        // keeps its handle: an earlier case's handle would still point into
+        // that case's /dev/shm, which is gone. Each case opens its own.
+        ForgetSemaphoreHandle();
         ASSERT_EQ(mount("tmpfs", "/dev/shm", "tmpfs", 0, "mode=1777"), 0);
         unsetenv("USE_SEMAPHORE_QZUSB");
         fail_block_calls = fail_unblock_calls = 0;
@@ -181,7 +185,17 @@ protected:
         sigprocmask(SIG_SETMASK, &old_mask_, nullptr);
         sigaction(SIGUSR2, &old_action_, nullptr);
         unsetenv("USE_SEMAPHORE_QZUSB");
+        ForgetSemaphoreHandle();
         umount2("/dev/shm", MNT_DETACH);
+    }
+
+    static void ForgetSemaphoreHandle()
+    {
+        BaseSemaphore& semaphore = *FactorySemaphoreOS::GetInstance(SEMAPHORE);
+        semaphore.semaphore_close();
+        if (auto* linux_semaphore = dynamic_cast<LinuxBaseSemaphore*>(&semaphore)) {
+            linux_semaphore->SetWaitLimit(LinuxBaseSemaphore::DEFAULT_WAIT_LIMIT);
+        }
     }
 
     void ExpectCallersMask()
@@ -356,7 +370,6 @@ TEST_F(Engine, SemaphoreHeldElsewhereFailsTheLockWithinItsBound)
     EXPECT_EQ(SemaphoreValue(), 0) << "still the other holder's";
     sem_post(other);
     sem_close(other);
-    semaphore->SetWaitLimit(LinuxBaseSemaphore::DEFAULT_WAIT_LIMIT);
 }
 
 TEST_F(Engine, SemaphoreThatCannotBeMadeFailsConstruction)

@@ -24,8 +24,18 @@ void Must(bool ok, const std::string& what)
     }
 }
 
-const int REQUEST_BODY_TIMEOUT_MS = 1000;
+// The product writes a request in one piece, so its body is there with
+// its head; waiting long for it costs nothing but keeps a slow machine
+// from cutting a request in two.
+const int REQUEST_BODY_TIMEOUT_MS = 10000;
 const int IDLE_POLL_MS = 10;
+
+// The terminal of the simulator alive now (one at a time), for the write(2)
+// counter below.
+std::atomic<bool> node_registered{false};
+std::atomic<dev_t> node_device{0};
+std::atomic<int> node_own_fd{-1};
+std::atomic<size_t> node_bytes_written{0};
 
 }  // namespace
 
@@ -56,6 +66,12 @@ NdcSim::NdcSim(const std::string& dir, int vmin)
     Must(tcsetattr(slave_fd_, TCSANOW, &raw) == 0, "tcsetattr");
     link_ = dir + "/ndc-0";
     Must(symlink(slave_path_.c_str(), link_.c_str()) == 0, "symlink " + link_);
+    struct stat st;
+    Must(fstat(slave_fd_, &st) == 0, "fstat " + slave_path_);
+    node_bytes_written = 0;
+    node_device = st.st_rdev;
+    node_own_fd = slave_fd_;
+    node_registered = true;
     targets_.insert(0x48);
     thread_ = std::thread([this] { Run(); });
 }
@@ -64,6 +80,7 @@ NdcSim::~NdcSim()
 {
     stop_ = true;
     thread_.join();
+    node_registered = false;
     close_master();
     if (slave_fd_ >= 0) {
         close(slave_fd_);
@@ -115,6 +132,21 @@ bool NdcSim::wait_answered(size_t count, int timeout_ms) const
 {
     std::unique_lock<std::mutex> lock(mutex_);
     return answered_cv_.wait_for(lock, std::chrono::milliseconds(timeout_ms), [&] { return answered_ >= count; });
+}
+
+size_t NdcSim::bytes_written() const
+{
+    return node_bytes_written;
+}
+
+bool NdcSim::wait_caught_up(int timeout_ms) const
+{
+    // The product writes on the caller's thread, which is waiting here: the
+    // count of bytes written stands still meanwhile.
+    const size_t written = node_bytes_written;
+    std::unique_lock<std::mutex> lock(mutex_);
+    return answered_cv_.wait_for(lock, std::chrono::milliseconds(timeout_ms),
+                                 [&] { return bytes_taken_ >= written && answered_ == requests_.size(); });
 }
 
 void NdcSim::add_target(uint8_t address)
@@ -173,13 +205,13 @@ bool NdcSim::Sleep(int ms)
 }
 
 // Called with io_mutex_ held.
-bool NdcSim::ReadExactly(uint8_t* out, size_t count, int timeout_ms)
+size_t NdcSim::ReadExactly(uint8_t* out, size_t count, int timeout_ms)
 {
     size_t done = 0;
     auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
     while (done < count) {
         if (stop_ || master_fd_ < 0 || std::chrono::steady_clock::now() >= until) {
-            return false;
+            return done;
         }
         pollfd ready = {master_fd_, POLLIN, 0};
         if (poll(&ready, 1, IDLE_POLL_MS) <= 0 || !(ready.revents & POLLIN)) {
@@ -190,25 +222,25 @@ bool NdcSim::ReadExactly(uint8_t* out, size_t count, int timeout_ms)
             done += static_cast<size_t>(got);
         }
     }
-    return true;
+    return done;
 }
 
 bool NdcSim::ReadRequest(Bytes& request)
 {
     uint8_t head[2];
-    if (!ReadExactly(head, 1, IDLE_POLL_MS)) {
+    if (ReadExactly(head, 1, IDLE_POLL_MS) != 1) {
         return false;
     }
     request.assign(head, head + 1);
     // Whatever is not a request start is recorded as it came, one byte.
-    if (head[0] != '&' || !ReadExactly(head + 1, 1, REQUEST_BODY_TIMEOUT_MS)) {
+    if (head[0] != '&' || ReadExactly(head + 1, 1, REQUEST_BODY_TIMEOUT_MS) != 1) {
         return true;
     }
     request.push_back(head[1]);
     if (head[1] > 2) {
+        // A cut request is recorded as far as it came.
         Bytes rest(head[1] - 2u);
-        bool whole = ReadExactly(rest.data(), rest.size(), REQUEST_BODY_TIMEOUT_MS);
-        (void)whole;  // a cut request is recorded as far as it came
+        rest.resize(ReadExactly(rest.data(), rest.size(), REQUEST_BODY_TIMEOUT_MS));
         request.insert(request.end(), rest.begin(), rest.end());
     }
     return true;
@@ -233,6 +265,7 @@ void NdcSim::Run()
         {
             std::lock_guard<std::mutex> lock(mutex_);
             requests_.push_back(request);
+            bytes_taken_ += request.size();
             if (!script_.empty()) {
                 answer = std::move(script_.front());
                 script_.pop_front();
@@ -372,6 +405,7 @@ namespace {
 
 std::mutex reads_mutex;
 std::vector<ReadCall> reads;
+std::vector<PollCall> polls;
 std::atomic<bool> watching{false};
 std::atomic<dev_t> watched_device{0};
 std::atomic<int> excluded_fd{-1};
@@ -384,6 +418,7 @@ void WatchReads(const NdcSim& sim)
     Must(fstat(sim.slave_fd(), &st) == 0, "fstat " + sim.slave_path());
     std::lock_guard<std::mutex> lock(reads_mutex);
     reads.clear();
+    polls.clear();
     watched_device = st.st_rdev;
     excluded_fd = sim.slave_fd();
     watching = true;
@@ -400,7 +435,45 @@ std::vector<ReadCall> WatchedReads()
     return reads;
 }
 
+std::vector<PollCall> WatchedPolls()
+{
+    std::lock_guard<std::mutex> lock(reads_mutex);
+    return polls;
+}
+
+namespace {
+
+bool Watched(int fd)
+{
+    if (!watching || fd == excluded_fd) {
+        return false;
+    }
+    struct stat st;
+    return fstat(fd, &st) == 0 && S_ISCHR(st.st_mode) && st.st_rdev == watched_device;
+}
+
+}  // namespace
+
 }  // namespace ndc_test
+
+// Passes every write on to the C library and counts the bytes written to
+// the terminal of the simulator alive now, other than through the test's
+// own descriptor on it.
+extern "C" ssize_t write(int fd, const void* buffer, size_t count)
+{
+    using real_write = ssize_t (*)(int, const void*, size_t);
+    static real_write next = reinterpret_cast<real_write>(dlsym(RTLD_NEXT, "write"));
+    ssize_t result = next(fd, buffer, count);
+    if (result > 0 && ndc_test::node_registered && fd != ndc_test::node_own_fd) {
+        int saved = errno;
+        struct stat st;
+        if (fstat(fd, &st) == 0 && S_ISCHR(st.st_mode) && st.st_rdev == ndc_test::node_device) {
+            ndc_test::node_bytes_written += static_cast<size_t>(result);
+        }
+        errno = saved;
+    }
+    return result;
+}
 
 // Passes every read on to the C library and notes those on the watched
 // terminal. Only the test executable defines it; the product's own calls
@@ -410,14 +483,23 @@ extern "C" ssize_t read(int fd, void* buffer, size_t count)
     using real_read = ssize_t (*)(int, void*, size_t);
     static real_read next = reinterpret_cast<real_read>(dlsym(RTLD_NEXT, "read"));
     ssize_t result = next(fd, buffer, count);
-    if (ndc_test::watching && fd != ndc_test::excluded_fd) {
-        int saved = errno;
-        struct stat st;
-        if (fstat(fd, &st) == 0 && S_ISCHR(st.st_mode) && st.st_rdev == ndc_test::watched_device) {
-            std::lock_guard<std::mutex> lock(ndc_test::reads_mutex);
-            ndc_test::reads.push_back({count, static_cast<long>(result)});
-        }
-        errno = saved;
+    int saved = errno;
+    if (ndc_test::Watched(fd)) {
+        std::lock_guard<std::mutex> lock(ndc_test::reads_mutex);
+        ndc_test::reads.push_back({count, static_cast<long>(result)});
     }
+    errno = saved;
     return result;
+}
+
+// The same for poll(2) of a single descriptor, noted before the call.
+extern "C" int poll(struct pollfd* fds, nfds_t count, int timeout)
+{
+    using real_poll = int (*)(struct pollfd*, nfds_t, int);
+    static real_poll next = reinterpret_cast<real_poll>(dlsym(RTLD_NEXT, "poll"));
+    if (count == 1 && fds != nullptr && ndc_test::Watched(fds[0].fd)) {
+        std::lock_guard<std::mutex> lock(ndc_test::reads_mutex);
+        ndc_test::polls.push_back({fds[0].events, timeout});
+    }
+    return next(fds, count, timeout);
 }

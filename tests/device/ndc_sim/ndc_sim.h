@@ -94,10 +94,20 @@ public:
     // Whether a silent answer had to close the master itself.
     bool watchdog_fired() const { return watchdog_fired_; }
 
+    // What the simulator has taken so far. It runs on its own thread: a
+    // request the product has written may not have been taken yet. Call
+    // wait_caught_up first where the count matters.
     std::vector<Bytes> requests() const;
     size_t request_count() const;
     // Requests fully answered (their answer written or their action done).
     bool wait_answered(size_t count, int timeout_ms) const;
+    // Bytes the product wrote to the node, counted as its write(2) returns
+    // (so exact at any moment on the product's thread).
+    size_t bytes_written() const;
+    // Waits until the simulator has taken, as requests, every byte the
+    // product wrote to the node and has answered each of them; after that
+    // (and until the product writes again) requests() is complete.
+    bool wait_caught_up(int timeout_ms) const;
 
     // The simulated bus: targets that answer, their memory, its clock.
     void add_target(uint8_t address);
@@ -110,7 +120,9 @@ public:
 
 private:
     void Run();
-    bool ReadExactly(uint8_t* out, size_t count, int timeout_ms);
+    // Bytes read into `out`: `count`, or fewer when the time ran out, the
+    // master closed or the simulator stops.
+    size_t ReadExactly(uint8_t* out, size_t count, int timeout_ms);
     bool ReadRequest(Bytes& request);
     void Answer_(const Bytes& request, const Answer& answer);
     Bytes ModelReply(const Bytes& request);
@@ -131,6 +143,7 @@ private:
     mutable std::condition_variable answered_cv_;
     std::deque<Answer> script_;
     std::vector<Bytes> requests_;
+    size_t bytes_taken_ = 0;  // sum of the sizes of requests_
     size_t answered_ = 0;
     std::set<uint8_t> targets_;
     std::map<std::pair<uint8_t, uint32_t>, uint8_t> memory_;
@@ -144,9 +157,16 @@ struct ReadCall {
     size_t asked;
     long result;
 };
+// So is every poll(2) of one descriptor on it: the events asked for and
+// the time-out given.
+struct PollCall {
+    short events;
+    int timeout_ms;
+};
 void WatchReads(const NdcSim& sim);
 void StopWatchingReads();
 std::vector<ReadCall> WatchedReads();
+std::vector<PollCall> WatchedPolls();
 
 }  // namespace ndc_test
 

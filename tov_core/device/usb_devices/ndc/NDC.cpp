@@ -170,8 +170,9 @@ void NDC::FinishReply(sNDCHeaderTransaction& transaction, unsigned int end)
     CheckForError(transaction);
     TOV_LOG_INFO("Response packet: " + ConvertToArray(transaction.response, static_cast<unsigned char>(end)));
     // A short reply would leave zeroes to be read as status and data, and a
-    // reply to another request would be taken for this one's.
-    if (transaction.response[1] != transaction.expectedReplyLength) {
+    // reply to another request would be taken for this one's. Where nothing
+    // of it is read, neither can happen.
+    if (!transaction.replyUnread && transaction.response[1] != transaction.expectedReplyLength) {
         unsigned int got = transaction.response[1];
         unsigned int expected = transaction.expectedReplyLength;
         TOV_THROW_GENERAL("Unexpected response packet length: " << got << ", expected " << expected);

@@ -9,9 +9,9 @@
  * One transaction is: take the semaphore (when NDC_SEMAPHORE is set), drop
  * whatever the node still holds, write the request, read the reply through
  * a three-state reader (indicator, length, data), check the adapter's error
- * bytes and the reply's length, give the semaphore back. Every wait is
- * bounded by the transaction time-out (NDC_TRANSACTION_TIMEOUT, in
- * microseconds, default 250000) and sleeps while nothing comes.
+ * bytes and, where the reply is read, its length, give the semaphore back.
+ * Every wait is bounded by the transaction time-out (NDC_TRANSACTION_TIMEOUT,
+ * in microseconds, default 250000) and sleeps while nothing comes.
  *
  * The operations of USBDevice stay pure here; NDCDevice builds the packets.
  */
@@ -35,8 +35,12 @@ struct sNDCHeaderTransaction {
     // exchange, so an attempt never sees an earlier attempt's bytes.
     unsigned char response[512];
     // Total length the reply must have (its byte 1); a reply of any other
-    // length fails the exchange.
+    // length fails the exchange, unless `replyUnread`.
     unsigned char expectedReplyLength;
+    // Nothing of the reply is read beyond its error bytes, so its length
+    // is not held against it: an adapter may answer such a request with a
+    // shorter or longer reply than the usual one.
+    bool replyUnread = false;
 };
 
 enum NDC_RESPONSE_STATE {
@@ -74,7 +78,8 @@ public:
     //  - "Unexpected binary indicator" (first reply byte not '@');
     //  - "Invalid data length to read" (reply length byte below 2);
     //  - the adapter's error text (reply byte 6 = 1, byte 7 its kind);
-    //  - "Unexpected response packet length: ..." (not the expected one);
+    //  - "Unexpected response packet length: ..." (not the expected one,
+    //    where the reply is read);
     //  - "Failed to read all the response packet" (time-out);
     //  - "Failed to release semaphore", in place of any of the above.
     int SendTransaction(sNDCHeaderTransaction& transaction);

@@ -88,12 +88,14 @@ void NDCDevice::SendWithRetries(sNDCHeaderTransaction& transaction)
             SendTransaction(transaction);
             return;
         } catch (const tov_core::TovGeneralException&) {
-            if (attempt >= TRANSFER_ATTEMPTS) {
-                throw;
-            }
+            // The last failure is announced like the others before it goes
+            // to the caller.
             std::stringstream text;
             text << "Failed to send NDC packet. Retrying attempt " << attempt;
             TOV_LOG_WARNING(text.str());
+            if (attempt >= TRANSFER_ATTEMPTS) {
+                throw;
+            }
         }
     }
 }
@@ -185,6 +187,8 @@ int NDCDevice::SetI2CFrequency(uint32_t frequency)
         TOV_THROW_GENERAL("Invalid i2c frequency: " << frequency);
     }
     transaction.request.push_back(FREQUENCIES[frequency].code);
+    // Only the adapter's error bytes tell the outcome.
+    transaction.replyUnread = true;
     SendTransaction(transaction);
     return 0;
 }
@@ -198,6 +202,7 @@ void NDCDevice::EnableBinaryMode()
     // The switch itself always goes to bus 1, whatever bus I2C uses.
     transaction.request[8] = STANDARD_BUS;
     transaction.request.push_back(1);
+    transaction.replyUnread = true;
     SendTransaction(transaction);
 }
 

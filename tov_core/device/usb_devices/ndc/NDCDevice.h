@@ -55,7 +55,8 @@ public:
 
     // Frequency IDs: 0 for 400 kHz, 1 for 100 kHz, 2 for 1000 kHz. Any
     // other clock, or ID, is refused ("Invalid I2C frequency ID", "Invalid
-    // i2c frequency: " and the ID; nothing sent for the latter).
+    // i2c frequency: " and the ID; nothing sent for the latter). Setting
+    // takes a reply of any length that reports no adapter error.
     int GetI2CFrequency() override;
     int SetI2CFrequency(uint32_t frequency) override;
     // Writes all 128 entries: 1 for every address that answered, else 0.
@@ -71,7 +72,8 @@ public:
     // records the reply length the request must get.
     void SetHeaderTransaction(char indicator, unsigned char requestLength, unsigned char expectedReplyLength,
                               unsigned char command, unsigned char subCommand, sNDCHeaderTransaction& transaction);
-    // Switches the adapter's binary protocol on (command 3, sub-command 2).
+    // Switches the adapter's binary protocol on (command 3, sub-command 2);
+    // a reply of any length that reports no adapter error is success.
     void EnableBinaryMode();
 
 protected:
@@ -83,7 +85,8 @@ private:
     // Slave address, width and the register-address bytes of a transfer.
     void AppendTarget(uint32_t address, sNDCHeaderTransaction& transaction);
     unsigned char TargetLength();
-    // Up to TRANSFER_ATTEMPTS exchanges, rethrowing the last failure.
+    // Up to TRANSFER_ATTEMPTS exchanges, each failure logged as a Warning
+    // with its attempt number; the last one is rethrown.
     void SendWithRetries(sNDCHeaderTransaction& transaction);
     // Throws "I2C error" when reply byte 9 is not 0.
     void CheckI2CStatus(sNDCHeaderTransaction& transaction);
