@@ -26,21 +26,39 @@ fi
 mkdir -p "$dir"
 )";
 
-// ctest, in the build directory: every test passes, or the variant's tests
-// listed in FAKE_TESTS_FAIL fail (as ctest reports and lists them), or
-// ctest stops before running any when the variant is in FAKE_CTEST_ERROR.
+// ctest, in the build directory: prints what ctest prints (result lines
+// padded to the longest name, a failed test's output after its line, the
+// closing summary) for three tests, which all pass, or of which the two
+// last fail when the variant is listed in FAKE_TESTS_FAIL (listed as ctest
+// lists them), or stops before running any when the variant is in
+// FAKE_CTEST_ERROR.
 const char* const kFakeCtest = R"(#!/bin/sh
 variant=${PWD##*/build-test-}
 echo "ctest $variant" >>"$FAKE_LOG"
 case " $FAKE_CTEST_ERROR " in *" $variant "*) echo "CMake Error: discovery failed" >&2; exit 1;; esac
+pad() { printf '%*s' $((400 - ${#1})) '' | tr ' ' '.'; }
+long=Generated/Layouts.RoundTrip/$(printf '%0300d' 0)
+echo "Test project $PWD"
+echo "      Start  11: $long"
+echo "      Start  12: Suite.Broken"
+echo "      Start  13: Values/Suite.AlsoBroken/2"
+echo " 1/3 Test  #11: $long $(pad "$long")   Passed    0.05 sec"
 case " $FAKE_TESTS_FAIL " in
   *" $variant "*)
     mkdir -p Testing/Temporary
     printf '12:Suite.Broken\n13:Values/Suite.AlsoBroken/2\n' >Testing/Temporary/LastTestsFailed.log
-    echo "67% tests failed, 2 tests failed out of 3"
+    echo " 2/3 Test  #12: Suite.Broken $(pad Suite.Broken)***Failed    0.20 sec"
+    echo "[ RUN      ] Suite.Broken"
+    echo "here: expected 1, got 2"
+    echo " 3/3 Test  #13: Values/Suite.AlsoBroken/2 $(pad Values/Suite.AlsoBroken/2)***Timeout 120.01 sec"
+    printf '\n33%% tests passed, 2 tests failed out of 3\n\nThe following tests FAILED:\n'
+    printf '\t 12 - Suite.Broken (Failed)\n\t 13 - Values/Suite.AlsoBroken/2 (Timeout)\n'
+    echo "Errors while running CTest"
     exit 8;;
 esac
-echo "100% tests passed, 0 tests failed out of 3"
+echo " 2/3 Test  #12: Suite.Broken $(pad Suite.Broken)   Passed    0.20 sec"
+echo " 3/3 Test  #13: Values/Suite.AlsoBroken/2 $(pad Values/Suite.AlsoBroken/2)   Passed    0.30 sec"
+printf '\n100%% tests passed, 0 tests failed out of 3\n'
 )";
 
 struct Outcome {
@@ -138,6 +156,38 @@ TEST_F(ScriptsTest, AnEarlierRunsFailedListIsNotReportedAgain)
     EXPECT_EQ(summary_of(o.out),
               "plain: ctest FAILED (status 1) without naming a failed test; see its output above\n"
               "sanitize: all tests passed\n");
+}
+
+// The log keeps what a reader needs and no more: passed tests as progress,
+// a failure's line (without the padding to the longest name) and its
+// output, and ctest's closing summary with its list of failed tests.
+TEST_F(ScriptsTest, LogShowsProgressFailuresInFullAndTheClosingSummary)
+{
+    Outcome o = run_script({"FAKE_TESTS_FAIL=plain"});
+    EXPECT_EQ(o.status, 1);
+    size_t begin = 0;
+    while (begin < o.out.size()) {
+        size_t end = o.out.find('\n', begin);
+        end = end == std::string::npos ? o.out.size() : end;
+        EXPECT_LE(end - begin, 100u) << o.out.substr(begin, end - begin);
+        begin = end + 1;
+    }
+    EXPECT_EQ(o.out.find("Generated/Layouts"), std::string::npos) << o.out;
+    EXPECT_EQ(o.out.find("Start"), std::string::npos) << o.out;
+    for (const char* kept : {"2/3 Test #12: Suite.Broken ***Failed    0.20 sec\n"
+                             "[ RUN      ] Suite.Broken\n"
+                             "here: expected 1, got 2\n",
+                             "3/3 Test #13: Values/Suite.AlsoBroken/2 ***Timeout 120.01 sec\n",
+                             "\n33% tests passed, 2 tests failed out of 3\n\n"
+                             "The following tests FAILED:\n"
+                             "\t 12 - Suite.Broken (Failed)\n"
+                             "\t 13 - Values/Suite.AlsoBroken/2 (Timeout)\n"
+                             "Errors while running CTest\n",
+                             "-- plain: 3 of 3 tests done, 2 not passed\n",
+                             "-- sanitize: 3 of 3 tests done, 0 not passed\n"
+                             "\n100% tests passed, 0 tests failed out of 3\n"}) {
+        EXPECT_NE(o.out.find(kept), std::string::npos) << kept << "\nnot in\n" << o.out;
+    }
 }
 
 }  // namespace
