@@ -26,7 +26,8 @@ fi
 mkdir -p "$dir"
 )";
 
-// ctest, in the build directory: prints what ctest prints (result lines
+// ctest, in the build directory: lists one test, labelled with its folder
+// unless the variant is in FAKE_UNLABELLED; else prints what ctest prints (result lines
 // padded to the longest name, a failed test's output after its line, the
 // closing summary) for three tests, which all pass, or of which the two
 // last fail when the variant is listed in FAKE_TESTS_FAIL (listed as ctest
@@ -34,6 +35,13 @@ mkdir -p "$dir"
 // FAKE_CTEST_ERROR.
 const char* const kFakeCtest = R"(#!/bin/sh
 variant=${PWD##*/build-test-}
+if [ "$1" = --show-only=json-v1 ]; then
+  echo "ctest-list $variant" >>"$FAKE_LOG"
+  label='"properties": [{"name": "LABELS", "value": ["suite"]}], '
+  case " $FAKE_UNLABELLED " in *" $variant "*) label='';; esac
+  echo "{\"tests\": [{\"name\": \"Suite.Broken\", $label\"command\": [\"$PWD/tests/suite/test_suite\"]}]}"
+  exit 0
+fi
 echo "ctest $variant" >>"$FAKE_LOG"
 case " $FAKE_CTEST_ERROR " in *" $variant "*) echo "CMake Error: discovery failed" >&2; exit 1;; esac
 pad() { printf '%*s' $((400 - ${#1})) '' | tr ' ' '.'; }
@@ -113,25 +121,29 @@ struct Case {
 
 const Case kCases[] = {
     {"everything passes", {}, 0,
-     "cmake -S plain\ncmake --build plain\nctest plain\ncmake -S sanitize\ncmake --build sanitize\nctest sanitize\n",
+     "cmake -S plain\ncmake --build plain\nctest-list plain\nctest plain\ncmake -S sanitize\ncmake --build sanitize\nctest-list sanitize\nctest sanitize\n",
      "plain: all tests passed\nsanitize: all tests passed\n"},
     {"plain build fails", {"FAKE_BUILD_FAILS=plain"}, 1,
-     "cmake -S plain\ncmake --build plain\ncmake -S sanitize\ncmake --build sanitize\nctest sanitize\n",
+     "cmake -S plain\ncmake --build plain\ncmake -S sanitize\ncmake --build sanitize\nctest-list sanitize\nctest sanitize\n",
      "plain: BUILD FAILED (its errors are above); its tests did not run\nsanitize: all tests passed\n"},
     {"plain tests fail", {"FAKE_TESTS_FAIL=plain"}, 1,
-     "cmake -S plain\ncmake --build plain\nctest plain\ncmake -S sanitize\ncmake --build sanitize\nctest sanitize\n",
+     "cmake -S plain\ncmake --build plain\nctest-list plain\nctest plain\ncmake -S sanitize\ncmake --build sanitize\nctest-list sanitize\nctest sanitize\n",
      "plain: TESTS FAILED (2 of them):\n    Suite.Broken\n    Values/Suite.AlsoBroken/2\nsanitize: all tests passed\n"},
     {"plain tests and sanitized build fail", {"FAKE_TESTS_FAIL=plain", "FAKE_BUILD_FAILS=sanitize"}, 1,
-     "cmake -S plain\ncmake --build plain\nctest plain\ncmake -S sanitize\ncmake --build sanitize\n",
+     "cmake -S plain\ncmake --build plain\nctest-list plain\nctest plain\ncmake -S sanitize\ncmake --build sanitize\n",
      "plain: TESTS FAILED (2 of them):\n    Suite.Broken\n    Values/Suite.AlsoBroken/2\n"
      "sanitize: BUILD FAILED (its errors are above); its tests did not run\n"},
     {"sanitized tests fail", {"FAKE_TESTS_FAIL=sanitize"}, 1,
-     "cmake -S plain\ncmake --build plain\nctest plain\ncmake -S sanitize\ncmake --build sanitize\nctest sanitize\n",
+     "cmake -S plain\ncmake --build plain\nctest-list plain\nctest plain\ncmake -S sanitize\ncmake --build sanitize\nctest-list sanitize\nctest sanitize\n",
      "plain: all tests passed\nsanitize: TESTS FAILED (2 of them):\n    Suite.Broken\n    Values/Suite.AlsoBroken/2\n"},
     {"ctest stops before any test", {"FAKE_CTEST_ERROR=plain"}, 1,
-     "cmake -S plain\ncmake --build plain\nctest plain\ncmake -S sanitize\ncmake --build sanitize\nctest sanitize\n",
+     "cmake -S plain\ncmake --build plain\nctest-list plain\nctest plain\ncmake -S sanitize\ncmake --build sanitize\nctest-list sanitize\nctest sanitize\n",
      "plain: ctest FAILED (status 1) without naming a failed test; see its output above\n"
      "sanitize: all tests passed\n"},
+    {"a test without its folder's label", {"FAKE_UNLABELLED=plain"}, 1,
+     "cmake -S plain\ncmake --build plain\nctest-list plain\nctest plain\n"
+     "cmake -S sanitize\ncmake --build sanitize\nctest-list sanitize\nctest sanitize\n",
+     "plain: TESTS WITHOUT THEIR FOLDER'S LABEL (listed above)\nplain: all tests passed\nsanitize: all tests passed\n"},
 };
 
 TEST_F(ScriptsTest, BothHalvesRunAndTheSummarySaysWhatFailedInEach)
