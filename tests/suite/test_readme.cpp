@@ -34,7 +34,7 @@ std::string line_starting(const std::string& text, const std::string& start)
     return text.substr(at, text.find('\n', at) - at);
 }
 
-// Without the platform's SDK the loader refuses kelvra (RunByHand checks
+// Without the platform's SDK the loader refuses kelvra (tests/tool checks
 // that); the README's way round it, with the build's stand-in, starts it.
 TEST(Readme, StandInSdkRecipeStartsKelvra)
 {
@@ -48,6 +48,17 @@ TEST(Readme, StandInSdkRecipeStartsKelvra)
     auto r = testkit::run({"/bin/sh", "-c", recipe}, bare);
     EXPECT_EQ(r.status, 0) << recipe << "\n" << r.err;
     EXPECT_EQ(r.out.rfind("Version: ", 0), 0u) << recipe << "\n" << r.out;
+}
+
+// The executable's exports serve the plug-ins it loads, not other programs:
+// nothing but the program is installed, no library, archive or header.
+TEST(Readme, OnlyTheProgramIsInstalled)
+{
+    testkit::TempDir prefix;
+    auto r = testkit::run({KELVRA_CMAKE, "--install", KELVRA_BUILD_DIR, "--prefix", prefix.path()});
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    r = testkit::run({"/usr/bin/find", prefix.path(), "!", "-type", "d", "-printf", "%P\\n"});
+    EXPECT_EQ(r.out, "bin/kelvra\n");
 }
 
 }  // namespace
