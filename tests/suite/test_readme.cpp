@@ -61,4 +61,22 @@ TEST(Readme, OnlyTheProgramIsInstalled)
     EXPECT_EQ(r.out, "bin/kelvra\n");
 }
 
+// The layout section names every folder of the tree a reader will meet.
+TEST(Readme, LayoutNamesEveryTopLevelFolder)
+{
+    std::string text = readme();
+    size_t begin = text.find("\n## Layout\n");
+    ASSERT_NE(begin, std::string::npos);
+    std::string layout = text.substr(begin, text.find("\n## ", begin + 1) - begin);
+    auto r = testkit::run({"/usr/bin/find", KELVRA_SOURCE_DIR, "-mindepth", "1", "-maxdepth", "1", "-type", "d",
+                           "!", "-name", ".*", "!", "-name", "build*", "-printf", "%f\\n"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    ASSERT_NE(r.out, "");
+    size_t at = 0;
+    for (size_t end; (end = r.out.find('\n', at)) != std::string::npos; at = end + 1) {
+        std::string folder = r.out.substr(at, end - at);
+        EXPECT_NE(layout.find("- `" + folder + "/`"), std::string::npos) << folder << " is not in\n" << layout;
+    }
+}
+
 }  // namespace
