@@ -15,8 +15,18 @@
  * as a real adapter's do: the demo's timed collect then counts what it
  * waited for.
  *
+ * A signal that comes while the simulation is still being set up ends the
+ * run with a message (and 128 + the signal) once what was set up is torn
+ * down; the command is not started. Once the command runs, a signal sent
+ * to kelvra-sim with kill is passed on to it.
+ *
  *   kelvra-sim [--host NAME|FILE.json] [--socket PATH] [--bind SRC:DST]... [--tov-conf FILE|none]
  *              [--dpa-clock RATE] -- COMMAND [ARG...]
+ *   kelvra-sim --help
+ *
+ * For the tests of that window, KELVRA_SIM_HOLD_SETUP=FIFO makes the set-up,
+ * its last step done (tree mounted, control socket open), read FIFO to its
+ * end before it starts the command.
  */
 #include "tests/common/fixed_paths.h"
 #include "tests/common/testkit.h"
@@ -49,25 +59,76 @@ namespace {
 constexpr int kSetupFailed = 125;
 constexpr int kExecFailed = 127;
 
-volatile sig_atomic_t g_child = 0;
+const int kForwarded[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 
-// A signal sent by another process (kill) is passed on to the command; one
-// from the terminal already reached the command's process group.
-void forward(int sig, siginfo_t* info, void*)
+volatile sig_atomic_t g_child = 0;
+volatile sig_atomic_t g_setup_signal = 0;
+
+// While the command runs, a signal sent by another process (kill) is passed
+// on to it; one from the terminal already reached its process group. Before
+// that, the signal is noted: the set-up stops at its next step.
+void on_signal(int sig, siginfo_t* info, void*)
 {
-    if (g_child > 0 && info && (info->si_code == SI_USER || info->si_code == SI_QUEUE)) {
-        kill(g_child, sig);
+    if (g_child > 0) {
+        if (info && (info->si_code == SI_USER || info->si_code == SI_QUEUE)) {
+            kill(g_child, sig);
+        }
+    } else if (g_setup_signal == 0) {
+        g_setup_signal = sig;
     }
 }
 
+const char* signal_name(int sig)
+{
+    switch (sig) {
+    case SIGINT: return "SIGINT";
+    case SIGTERM: return "SIGTERM";
+    case SIGHUP: return "SIGHUP";
+    case SIGQUIT: return "SIGQUIT";
+    default: return "a signal";
+    }
+}
+
+// Thrown where the set-up finds it was interrupted; unwinding tears down
+// what was set up so far.
+struct Interrupted {
+    int sig;
+};
+
+// One of `held` waiting while blocked, taken; 0 when none waits.
+int take_pending(const sigset_t& held)
+{
+    const struct timespec now = {0, 0};
+    int sig;
+    while ((sig = sigtimedwait(&held, nullptr, &now)) < 0 && errno == EINTR) {
+    }
+    return sig > 0 ? sig : 0;
+}
+
+// Between the steps of the set-up: a signal noted by the handler, or one
+// waiting while the forwarded signals are blocked (`held`), ends it.
+void stop_if_interrupted(const sigset_t* held)
+{
+    int sig = g_setup_signal;
+    if (sig == 0 && held) {
+        sig = take_pending(*held);
+    }
+    if (sig != 0) {
+        throw Interrupted{sig};
+    }
+}
+
+const char kUsage[] =
+    "usage: kelvra-sim [--host NAME|FILE.json] [--socket PATH] [--bind SRC:DST]... [--tov-conf FILE|none]\n"
+    "                  [--dpa-clock RATE] -- COMMAND [ARG...]\n"
+    "       kelvra-sim --help\n"
+    "hosts: default, legacy, cmdif, sriov, or a JSON description\n"
+    "tov.conf: by default one that points device_info at the test fixtures; none leaves /etc alone\n"
+    "dpa-clock: DPA ticks per millisecond of counting (default: one tick per register access)\n";
+
 void usage()
 {
-    fprintf(stderr,
-            "usage: kelvra-sim [--host NAME|FILE.json] [--socket PATH] [--bind SRC:DST]... [--tov-conf FILE|none]\n"
-            "                  [--dpa-clock RATE] -- COMMAND [ARG...]\n"
-            "hosts: default, legacy, cmdif, sriov, or a JSON description\n"
-            "tov.conf: by default one that points device_info at the test fixtures; none leaves /etc alone\n"
-            "dpa-clock: DPA ticks per millisecond of counting (default: one tick per register access)\n");
+    fputs(kUsage, stderr);
 }
 
 // The product configuration that finds the device-information fixtures of
@@ -109,6 +170,15 @@ std::string read_whole(const std::string& path)
     return ss.str();
 }
 
+// A test's hold on the set-up: reads the FIFO its writer names to its end.
+void hold_setup()
+{
+    const char* fifo = getenv("KELVRA_SIM_HOLD_SETUP");
+    if (fifo && *fifo) {
+        read_whole(fifo);
+    }
+}
+
 class TempSocketDir {
 public:
     TempSocketDir()
@@ -133,6 +203,18 @@ private:
 
 int run(int argc, char** argv)
 {
+    // Until the command runs, a signal does not end the process where it
+    // stands: it is noted, and the set-up stops at its next step, tearing
+    // down what it set up and saying why (stop_if_interrupted).
+    struct sigaction sa;
+    memset(&sa, 0, sizeof sa);
+    sa.sa_sigaction = on_signal;
+    sa.sa_flags = SA_SIGINFO | SA_RESTART;
+    sigemptyset(&sa.sa_mask);
+    for (int sig : kForwarded) {
+        sigaction(sig, &sa, nullptr);
+    }
+
     std::string host_name = "default";
     std::string socket_path;
     std::vector<std::pair<std::string, std::string>> binds;
@@ -144,6 +226,10 @@ int run(int argc, char** argv)
         if (a == "--") {
             i++;
             break;
+        }
+        if (a == "--help") {
+            fputs(kUsage, stdout);
+            return 0;
         }
         if ((a == "--host" || a == "--socket" || a == "--bind" || a == "--tov-conf" || a == "--dpa-clock") &&
             i + 1 < argc) {
@@ -201,6 +287,7 @@ int run(int argc, char** argv)
     } else if (tov_conf != "none") {
         conf_text = read_whole(tov_conf);
     }
+    stop_if_interrupted(nullptr);
     testkit::enter_private_mount_namespace();
     // Everything mounted from here on lives in this process's namespace
     // only, and goes with it even if the process is killed.
@@ -219,30 +306,25 @@ int run(int argc, char** argv)
         socket_dir.reset(new TempSocketDir);
         socket_path = socket_dir->socket();
     }
+    stop_if_interrupted(nullptr);
     // The forwarded signals are held back from here on: the server threads
     // started below inherit the mask and never take them, and the main
     // thread takes them only once the command's pid is known, so one sent
     // as soon as the command has started (it may run before this process
-    // does) is passed on instead of being dropped.
-    struct sigaction sa;
-    memset(&sa, 0, sizeof sa);
-    sa.sa_sigaction = forward;
-    sa.sa_flags = SA_SIGINFO | SA_RESTART;
-    sigemptyset(&sa.sa_mask);
-    const int forwarded[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+    // does) is passed on instead of being dropped. One that comes before
+    // the command starts waits, and the last look below finds it.
     sigset_t held, old_mask;
     sigemptyset(&held);
-    for (int sig : forwarded) {
+    for (int sig : kForwarded) {
         sigaddset(&held, sig);
     }
     pthread_sigmask(SIG_BLOCK, &held, &old_mask);
-    for (int sig : forwarded) {
-        sigaction(sig, &sa, nullptr);
-    }
     kelvra_sim::ControlServer control(host, socket_path);
     kelvra_sim::SysfsMount tree(host);
     setenv(KELVRA_SIM_SOCKET_ENV, socket_path.c_str(), 1);
     put_standins_on_library_path();
+    hold_setup();
+    stop_if_interrupted(&held);
 
     fflush(nullptr);
     pid_t child = fork();
@@ -251,7 +333,7 @@ int run(int argc, char** argv)
         throw std::runtime_error(std::string("fork: ") + strerror(errno));
     }
     if (child == 0) {
-        for (int sig : forwarded) {
+        for (int sig : kForwarded) {
             signal(sig, SIG_DFL);
         }
         sigprocmask(SIG_SETMASK, &old_mask, nullptr);
@@ -260,6 +342,11 @@ int run(int argc, char** argv)
         _exit(kExecFailed);
     }
     g_child = child;
+    // A signal that came between the last look and the fork: the command
+    // was not there to get it from the terminal, so it gets it now.
+    for (int sig; (sig = take_pending(held)) != 0;) {
+        kill(child, sig);
+    }
     pthread_sigmask(SIG_SETMASK, &old_mask, nullptr);
     int status = 0;
     while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
@@ -275,11 +362,31 @@ int run(int argc, char** argv)
 
 }  // namespace
 
+// The set-up was interrupted: everything set up is torn down by now.
+int interrupted(int sig, const char* command)
+{
+    fprintf(stderr, "kelvra-sim: interrupted by %s while setting up; %s was not run\n", signal_name(sig), command);
+    return 128 + sig;
+}
+
 int main(int argc, char** argv)
 {
+    const char* command = "the command";
+    for (int i = 1; i + 1 < argc; i++) {
+        if (strcmp(argv[i], "--") == 0) {
+            command = argv[i + 1];
+            break;
+        }
+    }
     try {
         return run(argc, argv);
+    } catch (const Interrupted& e) {
+        return interrupted(e.sig, command);
     } catch (const std::exception& e) {
+        // A set-up step that failed because a signal cut it short.
+        if (g_setup_signal != 0) {
+            return interrupted(g_setup_signal, command);
+        }
         fprintf(stderr, "kelvra-sim: %s\n", e.what());
         return kSetupFailed;
     } catch (...) {

@@ -5,12 +5,19 @@
 
 #include <gtest/gtest.h>
 
+#include <errno.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -212,6 +219,164 @@ TEST(KelvraSim, ForwardsSignalsSentToIt)
     close(out[0]);
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 42);
+}
+
+TEST(KelvraSim, HelpGoesToStandardOutput)
+{
+    for (bool unprivileged : {false, true}) {
+        testkit::RunOptions o;
+        o.unprivileged = unprivileged;
+        auto r = testkit::run({kSim, "--help"}, o);
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.out.rfind("usage: kelvra-sim [--host NAME|FILE.json]", 0), 0u) << r.out;
+        EXPECT_NE(r.out.find("-- COMMAND [ARG...]"), std::string::npos) << r.out;
+        EXPECT_EQ(r.err, "");
+    }
+    // A mistake still prints it on standard error, as a set-up failure.
+    auto r = testkit::run({kSim, "--bogus"});
+    EXPECT_EQ(r.status, 125);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err.rfind("usage: kelvra-sim", 0), 0u) << r.err;
+}
+
+// kelvra-sim in the background, its standard error on a pipe.
+struct Background {
+    pid_t pid = -1;
+    int err = -1;
+};
+
+Background start_sim(const std::vector<std::string>& args, const std::vector<std::string>& env)
+{
+    Background b;
+    // Everything the child needs is made before the fork.
+    std::vector<char*> argv{const_cast<char*>(kSim.c_str())};
+    for (const std::string& a : args) {
+        argv.push_back(const_cast<char*>(a.c_str()));
+    }
+    argv.push_back(nullptr);
+    // The entries given, then this process's own that they do not replace.
+    std::vector<char*> envp;
+    for (const std::string& e : env) {
+        envp.push_back(const_cast<char*>(e.c_str()));
+    }
+    for (char** e = environ; *e; e++) {
+        std::string name(*e, strcspn(*e, "="));
+        bool replaced = std::any_of(env.begin(), env.end(),
+                                    [&name](const std::string& given) { return given.rfind(name + "=", 0) == 0; });
+        if (!replaced) {
+            envp.push_back(*e);
+        }
+    }
+    envp.push_back(nullptr);
+    int p[2];
+    if (pipe(p) != 0) {
+        return b;
+    }
+    b.pid = fork();
+    if (b.pid == 0) {
+        dup2(p[1], 2);
+        close(p[0]);
+        close(p[1]);
+        execve(kSim.c_str(), argv.data(), envp.data());
+        _exit(99);
+    }
+    close(p[1]);
+    b.err = p[0];
+    return b;
+}
+
+// Opens the FIFO for writing as soon as kelvra-sim has opened it for
+// reading; -1 when it exits first or never does within the bound.
+int open_once_read(const std::string& fifo, pid_t pid)
+{
+    for (int waited_ms = 0; waited_ms < 60000; waited_ms += 10) {
+        int fd = open(fifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+        if (fd >= 0) {
+            return fd;
+        }
+        siginfo_t info = {};
+        if (errno != ENXIO || waitid(P_PID, pid, &info, WEXITED | WNOHANG | WNOWAIT) != 0 || info.si_pid == pid) {
+            return -1;
+        }
+        usleep(10000);
+    }
+    return -1;
+}
+
+// Its exit status (-1 when it ends on a signal or not within the bound) and
+// everything it wrote on standard error.
+std::pair<int, std::string> finish(const Background& b)
+{
+    int status = 0;
+    pid_t done = 0;
+    for (int waited_ms = 0; done == 0 && waited_ms < 60000; waited_ms += 10) {
+        done = waitpid(b.pid, &status, WNOHANG);
+        if (done == 0) {
+            usleep(10000);
+        }
+    }
+    if (done == 0) {
+        kill(b.pid, SIGKILL);
+        waitpid(b.pid, &status, 0);
+    }
+    std::string err;
+    char buf[512];
+    for (ssize_t n; (n = read(b.err, buf, sizeof buf)) > 0;) {
+        err.append(buf, (size_t)n);
+    }
+    close(b.err);
+    return {done == b.pid && WIFEXITED(status) ? WEXITSTATUS(status) : -1, err};
+}
+
+// A signal while kelvra-sim sets up ends the run with a message and 128 +
+// the signal, without the command, and leaves nothing behind. The set-up is
+// held on a FIFO while the signal is sent, so it is sent at a known step:
+// early, while the host description is read (nothing mounted yet), or last,
+// with the tree mounted and the control socket open (signals then wait,
+// blocked, for the set-up to look).
+TEST(KelvraSim, SignalWhileSettingUpEndsTheRunWithAMessage)
+{
+    struct Case {
+        const char* step;
+        int sig;
+    };
+    const Case cases[] = {{"host", SIGINT}, {"host", SIGTERM}, {"last", SIGINT}, {"last", SIGTERM}};
+    signal(SIGPIPE, SIG_IGN);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.step) + " " + strsignal(c.sig));
+        testkit::TempDir tmp, dir;
+        std::string fifo = dir.file("hold");
+        ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+        std::vector<std::string> args, env{"TMPDIR=" + tmp.path()};
+        std::string feed;
+        if (std::string(c.step) == "host") {
+            args = {"--host", fifo};
+            feed = R"({"functions": [{"address": "0000:03:00.0"}]})";
+        } else {
+            env.push_back("KELVRA_SIM_HOLD_SETUP=" + fifo);
+            feed = "go";
+        }
+        std::string marker = dir.file("ran");
+        args.insert(args.end(), {"--", "/bin/sh", "-c", "touch " + marker});
+        Background b = start_sim(args, env);
+        ASSERT_GT(b.pid, 0);
+        int fd = open_once_read(fifo, b.pid);
+        EXPECT_GE(fd, 0) << "kelvra-sim never read the FIFO";
+        if (fd >= 0) {
+            ASSERT_EQ(kill(b.pid, c.sig), 0);
+            // The set-up goes on only now, past the signal.
+            EXPECT_EQ(write(fd, feed.data(), feed.size()), (ssize_t)feed.size());
+            close(fd);
+        }
+        auto [status, err] = finish(b);
+        EXPECT_EQ(status, 128 + c.sig) << err;
+        EXPECT_EQ(err, std::string("kelvra-sim: interrupted by ") + (c.sig == SIGINT ? "SIGINT" : "SIGTERM") +
+                           " while setting up; /bin/sh was not run\n");
+        EXPECT_NE(access(marker.c_str(), F_OK), 0) << "the command ran";
+        EXPECT_TRUE(empty_dir(tmp));
+    }
+    signal(SIGPIPE, SIG_DFL);
+    EXPECT_FALSE(sim_mounted_here());
 }
 
 }  // namespace
