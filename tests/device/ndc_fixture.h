@@ -23,6 +23,7 @@
 
 #include "tests/common/fixed_paths.h"
 #include "tests/common/testkit.h"
+#include "tests/device/adapter_log.h"
 #include "tests/device/ndc_sim/ndc_sim.h"
 #include "tov_core/device/DeviceFactory.h"
 #include "tov_core/device/bridge.h"
@@ -32,6 +33,10 @@
 #include "tov_core/tov_core_utils/semaphore/BaseSemaphore.h"
 
 namespace ndc_test {
+using adapter_log::Contains;
+using adapter_log::Logged;
+using adapter_log::RetryWarnings;
+using adapter_log::Warnings;
 
 // A bound for waiting on the simulator's thread that no scheduling delay of
 // a busy machine comes near; only a failing test ever waits that long.
@@ -74,49 +79,6 @@ inline std::string Thrown(const std::function<void()>& action)
         return e.what();
     }
     return "(nothing thrown)";
-}
-
-// Log lines on standard output while `action` runs. The logger reads
-// TOV_PRINT_LOG when it is made: the next message makes a new one.
-inline std::string Logged(const std::function<void()>& action)
-{
-    setenv("TOV_PRINT_LOG", "0", 1);
-    tov_core::Logger::DeleteInstance();
-    testing::internal::CaptureStdout();
-    action();
-    std::string out = testing::internal::GetCapturedStdout();
-    unsetenv("TOV_PRINT_LOG");
-    tov_core::Logger::DeleteInstance();
-    return out;
-}
-
-inline bool Contains(const std::string& text, const std::string& part)
-{
-    return text.find(part) != std::string::npos;
-}
-
-// The texts of the Warning lines of a log, in order.
-inline std::vector<std::string> Warnings(const std::string& log)
-{
-    std::vector<std::string> texts;
-    std::istringstream lines(log);
-    for (std::string line; std::getline(lines, line);) {
-        size_t bar = line.find(" | ");
-        if (line.rfind("[Warning]", 0) == 0 && bar != std::string::npos) {
-            texts.push_back(line.substr(bar + 3));
-        }
-    }
-    return texts;
-}
-
-// "Failed to send NDC packet. Retrying attempt " and first to last.
-inline std::vector<std::string> RetryWarnings(int first, int last)
-{
-    std::vector<std::string> texts;
-    for (int n = first; n <= last; n++) {
-        texts.push_back("Failed to send NDC packet. Retrying attempt " + std::to_string(n));
-    }
-    return texts;
 }
 
 // Milliseconds `action` took, by the monotonic clock.

@@ -212,7 +212,7 @@ TEST_F(NdcDevice, ThreeTimedOutExchangesThenASuccess)
     EXPECT_EQ(word, 0x07070707u);
     ASSERT_TRUE(sim().wait_caught_up(GENEROUS_MS));
     EXPECT_EQ(sim().request_count(), 4u);
-    EXPECT_EQ(Warnings(log), RetryWarnings(1, 3)) << log;
+    EXPECT_EQ(Warnings(log), RetryWarnings("NDC", 1, 3)) << log;
 }
 
 struct GiveUpCase {
@@ -243,7 +243,7 @@ TEST_P(NdcGiveUp, TenFailedExchangesFailTheTransferLeavingTheBufferAlone)
     EXPECT_EQ(rc, 1);
     EXPECT_EQ(word, 0xA5A5A5A5u);
     // The tenth failure is announced like the nine before it, then passed on.
-    EXPECT_EQ(Warnings(log), RetryWarnings(1, 10)) << log;
+    EXPECT_EQ(Warnings(log), RetryWarnings("NDC", 1, 10)) << log;
     ASSERT_TRUE(sim().wait_caught_up(GENEROUS_MS));
     EXPECT_EQ(sim().request_count(), 10u);
 }

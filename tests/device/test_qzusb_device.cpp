@@ -25,6 +25,7 @@
 #include "access/mfile.h"
 #include "access/mfile_internal.h"
 #include "tov_core/device/usb_devices/QZUSBDeviceWrapperC.h"
+#include "tests/device/adapter_log.h"
 #include "tests/device/under_fake_qzusb.h"
 #include "tov_core/device/DeviceFactory.h"
 #include "tov_core/device/bridge.h"
@@ -36,6 +37,10 @@ namespace {
 
 using device_test::UnderFakeQZUSB;
 using device_test::UnderFakeQZUSBWithParam;
+using adapter_log::Contains;
+using adapter_log::Logged;
+using adapter_log::RetryWarnings;
+using adapter_log::Warnings;
 using Bytes = std::vector<uint8_t>;
 
 // The adapter object as the access core gets it, from init_device.
@@ -90,45 +95,6 @@ std::string Thrown(const std::function<void()>& action)
         return e.what();
     }
     return "(nothing thrown)";
-}
-
-// Log lines on standard output while `action` runs. The logger reads
-// TOV_PRINT_LOG when it is made: the next message makes a new one.
-std::string Logged(const std::function<void()>& action)
-{
-    setenv("TOV_PRINT_LOG", "0", 1);
-    tov_core::Logger::DeleteInstance();
-    testing::internal::CaptureStdout();
-    action();
-    return testing::internal::GetCapturedStdout();
-}
-
-bool Contains(const std::string& text, const std::string& part)
-{
-    return text.find(part) != std::string::npos;
-}
-
-// The texts of the Warning lines of a log, in order.
-std::vector<std::string> Warnings(const std::string& log)
-{
-    std::vector<std::string> texts;
-    std::istringstream lines(log);
-    for (std::string line; std::getline(lines, line);) {
-        size_t bar = line.find(" | ");
-        if (line.rfind("[Warning]", 0) == 0 && bar != std::string::npos) {
-            texts.push_back(line.substr(bar + 3));
-        }
-    }
-    return texts;
-}
-
-std::vector<std::string> RetryWarnings(int first, int last)
-{
-    std::vector<std::string> texts;
-    for (int k = first; k <= last; k++) {
-        texts.push_back("Failed to send QZUSB packet. Retrying attempt " + std::to_string(k));
-    }
-    return texts;
 }
 
 // Descriptors open in this process.
@@ -338,7 +304,7 @@ TEST_F(QZUSBNode, NineFailedTransactionsThenASuccess)
         EXPECT_EQ(memcmp(&word, stored, 4), 0);
     });
     EXPECT_EQ(fake()->request_count(), 10u);
-    EXPECT_EQ(Warnings(log), RetryWarnings(1, 9)) << log;
+    EXPECT_EQ(Warnings(log), RetryWarnings("QZUSB", 1, 9)) << log;
     EXPECT_FALSE(fake()->claimed());
 }
 
@@ -352,7 +318,7 @@ TEST_F(QZUSBNode, TenFailedTransactionsFailTheTransferLeavingTheBufferAlone)
     EXPECT_EQ(word, 0x5A5A5A5Au);
     EXPECT_EQ(fake()->request_count(), 10u);
     // The tenth failure is announced like the nine before it, then thrown.
-    EXPECT_EQ(Warnings(log), RetryWarnings(1, 10)) << log;
+    EXPECT_EQ(Warnings(log), RetryWarnings("QZUSB", 1, 10)) << log;
     fake()->fail_out(10);
     EXPECT_EQ(Thrown([&] { adapter.qz()->Write(0, 4, &word); }), "Failed to send QZUSB transaction\n");
 }
