@@ -6,11 +6,13 @@
 #include <poll.h>
 #include <pthread.h>
 #include <signal.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <fstream>
 #include <memory>
 #include <regex>
 #include <string>
@@ -99,6 +101,17 @@ TEST(CollectSleep, LastsUntilTheDeadlineThroughOtherSignals)
     EXPECT_FALSE(sigint_blocked());
 }
 
+// Whether the process is in collect's sleep: a ppoll on no descriptors,
+// which it enters only after reading its clock.
+bool in_its_sleep(pid_t pid)
+{
+    std::ifstream in("/proc/" + std::to_string(pid) + "/syscall");
+    long number = -1;
+    std::string fds, nfds;
+    in >> number >> fds >> nfds;
+    return in && number == SYS_ppoll && fds == "0x0" && nfds == "0x0";
+}
+
 // kelvra collect on the simulated adapter, its output read once it ends.
 struct Spawned {
     pid_t pid = -1;
@@ -177,12 +190,16 @@ TEST(CollectWaitOnSim, CenturiesCutShortReportTheTimeThatPassed)
 
     for (const char* timeout : {"9223372036854775807", "9223372036854775807m9223372036854775807n", "3153600000000"}) {
         Spawned k = spawn_kelvra({"collect", "-d", "0000:03:00.0", "-i", "-t", timeout}, control.path());
+        // From the moment it sleeps: kelvra reads its clock after switching
+        // counting on, and on a busy machine it may get the CPU for that
+        // long after the adapter has seen the switch.
         auto deadline = Clock::now() + std::chrono::seconds(20);
-        while (!counting() && Clock::now() < deadline) {
+        while (!(counting() && in_its_sleep(k.pid)) && Clock::now() < deadline) {
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
         auto active = Clock::now();
         ASSERT_TRUE(counting()) << timeout;
+        ASSERT_TRUE(in_its_sleep(k.pid)) << timeout;
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
         long waited = ms_since(active);
         kill(k.pid, SIGINT);
