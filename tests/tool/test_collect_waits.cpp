@@ -6,13 +6,11 @@
 #include <poll.h>
 #include <pthread.h>
 #include <signal.h>
-#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <chrono>
-#include <fstream>
 #include <memory>
 #include <regex>
 #include <string>
@@ -27,6 +25,7 @@
 #include "tests/sim/sim_client.h"
 #include "tests/sim/sim_control.h"
 #include "tests/sim/sim_fuse.h"
+#include "tests/tool/collect_sleep.h"
 #include "tool/kelvra.h"
 
 namespace {
@@ -99,17 +98,6 @@ TEST(CollectSleep, LastsUntilTheDeadlineThroughOtherSignals)
     EXPECT_EQ(collect_sleep_until(start, &open_mask), 0);
     collect_release_interrupt(&open_mask);
     EXPECT_FALSE(sigint_blocked());
-}
-
-// Whether the process is in collect's sleep: a ppoll on no descriptors,
-// which it enters only after reading its clock.
-bool in_its_sleep(pid_t pid)
-{
-    std::ifstream in("/proc/" + std::to_string(pid) + "/syscall");
-    long number = -1;
-    std::string fds, nfds;
-    in >> number >> fds >> nfds;
-    return in && number == SYS_ppoll && fds == "0x0" && nfds == "0x0";
 }
 
 // kelvra collect on the simulated adapter, its output read once it ends.
@@ -190,16 +178,14 @@ TEST(CollectWaitOnSim, CenturiesCutShortReportTheTimeThatPassed)
 
     for (const char* timeout : {"9223372036854775807", "9223372036854775807m9223372036854775807n", "3153600000000"}) {
         Spawned k = spawn_kelvra({"collect", "-d", "0000:03:00.0", "-i", "-t", timeout}, control.path());
-        // From the moment it sleeps: kelvra reads its clock after switching
-        // counting on, and on a busy machine it may get the CPU for that
-        // long after the adapter has seen the switch.
+        // From the moment it sleeps (tests/tool/collect_sleep.h).
         auto deadline = Clock::now() + std::chrono::seconds(20);
-        while (!(counting() && in_its_sleep(k.pid)) && Clock::now() < deadline) {
+        while (!(counting() && tool_test::in_collect_sleep(k.pid)) && Clock::now() < deadline) {
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
         auto active = Clock::now();
         ASSERT_TRUE(counting()) << timeout;
-        ASSERT_TRUE(in_its_sleep(k.pid)) << timeout;
+        ASSERT_TRUE(tool_test::in_collect_sleep(k.pid)) << timeout;
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
         long waited = ms_since(active);
         kill(k.pid, SIGINT);
