@@ -9,6 +9,7 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "tests/common/testkit.h"
 #include "tov_core/device/quorvane_os/BaseQuorvaneOS.h"
@@ -17,15 +18,34 @@
 
 namespace {
 
+struct Symbol {
+    char kind;
+    std::string name;  // the rest of nm's line: a demangled name has spaces
+};
+
+std::vector<Symbol> exported_symbol_list(bool demangled)
+{
+    std::vector<std::string> command = {"/usr/bin/nm", "-D", "--defined-only", KELVRA_BIN};
+    if (demangled) {
+        command.insert(command.begin() + 1, "-C");
+    }
+    testkit::RunResult r = testkit::run(command);
+    EXPECT_EQ(r.status, 0) << r.err;
+    std::vector<Symbol> symbols;
+    std::istringstream lines(r.out);
+    std::string address, name;
+    char kind;
+    while (lines >> address >> kind && std::getline(lines >> std::ws, name)) {
+        symbols.push_back({kind, name});
+    }
+    return symbols;
+}
+
 std::set<std::string> exported_symbols()
 {
-    testkit::RunResult r = testkit::run({"/usr/bin/nm", "-D", "--defined-only", KELVRA_BIN});
-    EXPECT_EQ(r.status, 0) << r.err;
     std::set<std::string> names;
-    std::istringstream lines(r.out);
-    std::string address, kind, name;
-    while (lines >> address >> kind >> name) {
-        names.insert(name);
+    for (const Symbol& symbol : exported_symbol_list(false)) {
+        names.insert(symbol.name);
     }
     return names;
 }
@@ -73,6 +93,37 @@ TEST(ExportedNames, FrameworkUtilitiesLiveInTheGlobalNamespace)
                                   "PopFromBuffer64EPKhj"}) {
             EXPECT_EQ(name.find(moved), std::string::npos) << name;
         }
+    }
+}
+
+// The in-band operations, each defined out of line in the text section (T):
+// a weak copy (W) of an inline one is there only when some caller was built
+// without inlining it, and an optimised build drops it.
+TEST(ExportedNames, InBandOperationsAreDefinedUnderTheirOwnNames)
+{
+    std::vector<Symbol> symbols = exported_symbol_list(true);
+    ASSERT_FALSE(symbols.empty());
+    // Whole names, or names up to their argument list.
+    const char* expected[] = {
+        "BaseMad::BaseMad(std::shared_ptr<LibIBMadWrapper>&)",
+        "SmpMad::SmpMad(std::shared_ptr<LibIBMadWrapper>&)",
+        "GmpMad::GmpMad(std::shared_ptr<LibIBMadWrapper>&)",
+        "ClassAMad::ClassAMad(std::shared_ptr<LibIBMadWrapper>&)",
+        "tov_core::SmpMadInterface::~SmpMadInterface()",
+        "tov_core::ConfigSpaceAccessBuffer::SetIterationStep(unsigned int)",
+        "tov_core::ConfigSpaceAccessBuffer::SetRecordDataOffset(unsigned int)",
+        "tov_core::ConfigSpaceAccessBuffer::SetRecordBitMask(unsigned int)",
+        "tov_core::AccessRegisterMadBuffer::SetBufferData(",
+        "tov_core::AccessRegisterMadBuffer::GetBufferData(",
+        "AccessRegisterMadGmp::PerfromRegAccessOperation(",
+        "IBDevice::GetMaxChunkSize() const",
+    };
+    for (const char* operation : expected) {
+        bool found = false;
+        for (const Symbol& symbol : symbols) {
+            found = found || (symbol.kind == 'T' && symbol.name.rfind(operation, 0) == 0);
+        }
+        EXPECT_TRUE(found) << operation;
     }
 }
 
