@@ -371,10 +371,10 @@ INSTANTIATE_TEST_SUITE_P(Cases, NdcSetClock,
 
 // ---------------------------------------------------------------- replies nothing is read of
 
-// Setting the clock and switching binary mode on read nothing of their
-// reply but its error bytes: its length, whatever it is, is not a failure.
-// The operations that read their reply still require its exact length
-// (test_ndc_transport.cpp).
+// Setting the clock and switching binary mode read nothing of their reply
+// but its error bytes: any length that gets past the length byte is no
+// failure, one that announces nothing after it is. The operations that read
+// their reply still require its exact length (test_ndc_transport.cpp).
 struct UnreadReplyCase {
     const char* name;
     bool binary_mode;  // else SetI2CFrequency(1)
@@ -389,7 +389,7 @@ void PrintTo(const UnreadReplyCase& c, std::ostream* os)
 
 class NdcUnreadReply : public NdcTestWithParam<UnreadReplyCase> {};
 
-TEST_P(NdcUnreadReply, AnyLengthWithoutAnAdapterErrorIsSuccess)
+TEST_P(NdcUnreadReply, IsJudgedByTheAdapterErrorBytes)
 {
     const UnreadReplyCase& c = GetParam();
     Adapter adapter(sim().path());
@@ -419,7 +419,14 @@ INSTANTIATE_TEST_SUITE_P(
         UnreadReplyCase{"set_clock_header_only", false, Reply({}), nullptr},
         UnreadReplyCase{"set_clock_one_byte_short", false, Reply({1, 100}), nullptr},
         UnreadReplyCase{"set_clock_longer", false, Reply({1, 100, 0, 0xEE, 0xEE}), nullptr},
-        UnreadReplyCase{"set_clock_indicator_and_length_only", false, {'@', 2}, nullptr},
+        // Lengths 3 to 7 end inside the header and are taken where nothing
+        // of the reply is read; a length of 2 announces no bytes at all.
+        UnreadReplyCase{"set_clock_length_3", false, {'@', 3, 0}, nullptr},
+        UnreadReplyCase{"set_clock_length_7", false, {'@', 7, 0, 0, 0, 0, 0}, nullptr},
+        UnreadReplyCase{"set_clock_indicator_and_length_only", false, {'@', 2},
+                        "Failed to read all the response packet\n"},
+        UnreadReplyCase{"binary_mode_indicator_and_length_only", true, {'@', 2},
+                        "Failed to read all the response packet\n"},
         UnreadReplyCase{"set_clock_adapter_error", false, Reply({}, 1, 4),
                         "One of the parameters sent in the binary packet is invalid.\n"},
         UnreadReplyCase{"binary_mode_usual_10", true, Reply({1, 0}), nullptr},

@@ -155,9 +155,13 @@ void NDC::Exchange(sNDCHeaderTransaction& transaction)
         }
         offset += static_cast<unsigned int>(got);
         failedReads = 0;
-        // Also right after the length byte: a reply of only two bytes is
-        // complete (and then judged by its length) rather than waited for.
         if (state == NDC_DATA_STATE && dataPhaseCount == expected) {
+            // A length byte of 2 announces a packet of nothing but indicator
+            // and length: not even the adapter's status bytes can follow, so
+            // waiting out the time-out for them would end the same way.
+            if (expected == 0) {
+                break;
+            }
             FinishReply(transaction, offset);
             return;
         }
