@@ -293,20 +293,20 @@ namespace {
 
 // The string database is read in pieces the register carries.
 constexpr uint32_t kStdbChunk = 704;
-// The largest total whose pieces can all be counted in the 32-bit start
-// offset: past it the offset after the last piece wraps to the start and
-// the read would never end. No string database comes near it.
-constexpr uint32_t kStdbMaxTotal = (UINT32_MAX / kStdbChunk) * kStdbChunk;
 
 }  // namespace
 
 extern "C" int reg_access_mtrc_stdb_wrapper(mFile* mf, uint32_t total, uint8_t string_db_index, uint8_t* buffer)
 {
-    if (total % 64 != 0 || total > kStdbMaxTotal) {
+    if (total % 64 != 0) {
         return ME_BAD_PARAMS;
     }
-    for (uint32_t offset = 0; offset < total; offset += kStdbChunk) {
-        const uint32_t n = total - offset < kStdbChunk ? total - offset : kStdbChunk;
+    // The offset moves on by the piece just read, never past the total: a
+    // whole chunk added after the last piece of a total near 4 GiB would
+    // wrap the 32-bit offset to the start and the read would never end.
+    uint32_t n = 0;
+    for (uint32_t offset = 0; offset < total; offset += n) {
+        n = total - offset < kStdbChunk ? total - offset : kStdbChunk;
         uint32_t* words = static_cast<uint32_t*>(calloc(n / 4, sizeof(uint32_t)));
         if (words == nullptr) {
             fprintf(stderr, "Failed to allocate memory\n");
