@@ -30,6 +30,19 @@
 #include "access/remote.h"
 #include "access/pyx_driver.h"
 #include "access/ul_context.h"
+#include "tov_core/device/Device.h"
+
+// init_device answers with the framework device's kind, which the open
+// takes as the handle's device type: the two enumerations must agree value
+// for value (the framework's USB-bus kind alone has no handle type).
+static_assert(uint32_t(COMMUNICATION_TYPE_SWITCH_OS) == uint32_t(ACCESS_SWITCH_OS), "switch OS kinds differ");
+static_assert(uint32_t(COMMUNICATION_TYPE_ZKJTAG) == uint32_t(ACCESS_JTAG), "JTAG kinds differ");
+static_assert(uint32_t(COMMUNICATION_TYPE_IB) == uint32_t(ACCESS_IB), "in-band kinds differ");
+static_assert(uint32_t(COMMUNICATION_TYPE_QZUSB) == uint32_t(ACCESS_QZUSB), "USB adapter kinds differ");
+static_assert(uint32_t(COMMUNICATION_TYPE_VARE) == uint32_t(ACCESS_VARE), "VarE mailbox kinds differ");
+static_assert(uint32_t(COMMUNICATION_TYPE_I2C_DEV) == uint32_t(ACCESS_I2C_DEV), "I2C bus kinds differ");
+static_assert(uint32_t(COMMUNICATION_TYPE_GPU) == uint32_t(ACCESS_GPU), "gpu kinds differ");
+static_assert(uint32_t(COMMUNICATION_TYPE_NDC) == uint32_t(ACCESS_NDC), "second USB adapter kinds differ");
 
 namespace {
 
