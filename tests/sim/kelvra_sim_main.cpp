@@ -24,9 +24,11 @@
  *              [--dpa-clock RATE] -- COMMAND [ARG...]
  *   kelvra-sim --help
  *
- * For the tests of that window, KELVRA_SIM_HOLD_SETUP=FIFO makes the set-up,
- * its last step done (tree mounted, control socket open), read FIFO to its
- * end before it starts the command.
+ * For the tests of that window, KELVRA_SIM_HOLD_START=FIFO makes it read FIFO
+ * to its end at its first step, its signal handlers just installed, and
+ * KELVRA_SIM_HOLD_SETUP=FIFO makes the set-up, its last step done (tree
+ * mounted, control socket open), read FIFO to its end before it starts the
+ * command.
  */
 #include "tests/common/fixed_paths.h"
 #include "tests/common/testkit.h"
@@ -36,6 +38,7 @@
 #include "tests/sim/sim_fuse.h"
 
 #include <errno.h>
+#include <fcntl.h>
 #include <sched.h>
 #include <pthread.h>
 #include <signal.h>
@@ -170,12 +173,31 @@ std::string read_whole(const std::string& path)
     return ss.str();
 }
 
+// Reads a FIFO to its end with nothing but system calls: it may run before
+// any other initialiser of this program.
+void hold_on(const char* fifo)
+{
+    int fd;
+    while ((fd = open(fifo, O_RDONLY | O_CLOEXEC)) < 0 && errno == EINTR) {
+    }
+    if (fd < 0) {
+        return;
+    }
+    char scrap[64];
+    for (ssize_t n; (n = read(fd, scrap, sizeof scrap)) != 0;) {
+        if (n < 0 && errno != EINTR) {
+            break;
+        }
+    }
+    close(fd);
+}
+
 // A test's hold on the set-up: reads the FIFO its writer names to its end.
 void hold_setup()
 {
     const char* fifo = getenv("KELVRA_SIM_HOLD_SETUP");
     if (fifo && *fifo) {
-        read_whole(fifo);
+        hold_on(fifo);
     }
 }
 
@@ -201,11 +223,16 @@ private:
     std::string dir_;
 };
 
-int run(int argc, char** argv)
+// Until the command runs, a signal does not end the process where it
+// stands: it is noted, and the set-up stops at its next step, tearing down
+// what it set up and saying why (stop_if_interrupted). The handlers are in
+// place before anything else of this program runs: the static initialisers
+// of the simulator and the product libraries linked into it come after
+// (they take tens of milliseconds on a loaded machine), and so does main.
+// For the tests of that window, KELVRA_SIM_HOLD_START=FIFO reads FIFO to its
+// end right after.
+__attribute__((constructor(101))) void note_signals_from_the_start()
 {
-    // Until the command runs, a signal does not end the process where it
-    // stands: it is noted, and the set-up stops at its next step, tearing
-    // down what it set up and saying why (stop_if_interrupted).
     struct sigaction sa;
     memset(&sa, 0, sizeof sa);
     sa.sa_sigaction = on_signal;
@@ -214,6 +241,16 @@ int run(int argc, char** argv)
     for (int sig : kForwarded) {
         sigaction(sig, &sa, nullptr);
     }
+    const char* fifo = getenv("KELVRA_SIM_HOLD_START");
+    if (fifo && *fifo) {
+        hold_on(fifo);
+    }
+}
+
+int run(int argc, char** argv)
+{
+    // A signal that came before main.
+    stop_if_interrupted(nullptr);
 
     std::string host_name = "default";
     std::string socket_path;

@@ -331,16 +331,18 @@ std::pair<int, std::string> finish(const Background& b)
 // A signal while kelvra-sim sets up ends the run with a message and 128 +
 // the signal, without the command, and leaves nothing behind. The set-up is
 // held on a FIFO while the signal is sent, so it is sent at a known step:
-// early, while the host description is read (nothing mounted yet), or last,
-// with the tree mounted and the control socket open (signals then wait,
-// blocked, for the set-up to look).
+// first, before the program's static initialisers and main have run; early,
+// while the host description is read (nothing mounted yet); or last, with
+// the tree mounted and the control socket open (signals then wait, blocked,
+// for the set-up to look).
 TEST(KelvraSim, SignalWhileSettingUpEndsTheRunWithAMessage)
 {
     struct Case {
         const char* step;
         int sig;
     };
-    const Case cases[] = {{"host", SIGINT}, {"host", SIGTERM}, {"last", SIGINT}, {"last", SIGTERM}};
+    const Case cases[] = {{"first", SIGINT}, {"first", SIGTERM}, {"host", SIGINT},
+                          {"host", SIGTERM},  {"last", SIGINT},   {"last", SIGTERM}};
     signal(SIGPIPE, SIG_IGN);
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.step) + " " + strsignal(c.sig));
@@ -349,7 +351,10 @@ TEST(KelvraSim, SignalWhileSettingUpEndsTheRunWithAMessage)
         ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
         std::vector<std::string> args, env{"TMPDIR=" + tmp.path()};
         std::string feed;
-        if (std::string(c.step) == "host") {
+        if (std::string(c.step) == "first") {
+            env.push_back("KELVRA_SIM_HOLD_START=" + fifo);
+            feed = "go";
+        } else if (std::string(c.step) == "host") {
             args = {"--host", fifo};
             feed = R"({"functions": [{"address": "0000:03:00.0"}]})";
         } else {
