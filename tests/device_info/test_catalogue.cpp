@@ -8,6 +8,7 @@
 
 #include "tests/common/testkit.h"
 #include "tests/device_info/device_info_files.h"
+#include "tests/tov_core/framework_state.h"
 #include "tov_core/device/device_info/DeviceInfo.h"
 #include "tov_core/device/pyx_device/wrapper/PyxDeviceWrapperC.h"
 
@@ -293,9 +294,9 @@ std::string Lines(const std::vector<uint32_t>& ids)
 
 std::string Printed(void (*printer)(void))
 {
-    testing::internal::CaptureStdout();
+    tov_test::StdoutCapture capture;
     printer();
-    return testing::internal::GetCapturedStdout();
+    return capture.take();
 }
 
 TEST(Catalogue, Printers)
