@@ -14,6 +14,7 @@
 
 #include "access/mfile_internal.h"
 #include "tests/backends/under_sdk.h"
+#include "tests/tov_core/framework_state.h"
 #include "tov_core/device/DeviceFactory.h"
 #include "tov_core/device/bridge.h"
 #include "tov_core/device/quorvane_os/QuorvaneOSDevice.h"
@@ -468,19 +469,19 @@ TEST_F(SwitchSDK, FailedCrTransfersAreReportedAndLeaveTheWriteBufferIntact)
 TEST_F(SwitchSDK, CrInfoLinesShowOnlyWordsTheBufferHolds)
 {
     RUN_UNDER_SDK();
-    setenv("TOV_PRINT_LOG", "1", 1);
+    tov_test::PrintLogFrom("1");
     SwitchFixture sw("qrvnsw-5");
     ASSERT_NE(sw.device(), nullptr);
     const uint8_t word[4] = {0, 0, 0, 9};  // 9 once reversed
     memcpy(world()->cr_space + 0x40, word, sizeof word);
 
     uint32_t data[1] = {5};
-    testing::internal::CaptureStdout();
+    tov_test::StdoutCapture capture;
     int wrote = config_space_access_write(4096, 4, data, sw.device());
     data[0] = 0xDEAD;
     int read_word = config_space_access_read(0x40, 4, data, sw.device());
     int read_part = config_space_access_read(0x40, 2, data, sw.device());
-    std::string out = testing::internal::GetCapturedStdout();
+    std::string out = capture.take();
     EXPECT_EQ(wrote, 4);
     EXPECT_EQ(read_word, 4);
     EXPECT_EQ(read_part, 2);

@@ -60,6 +60,10 @@ INSTANTIATE_TEST_SUITE_P(Names, JtagIndex,
 
 class Jtag : public testing::Test {
 protected:
+    // The stand-ins' world lives as long as the process: each case starts
+    // from an empty journal and no scripted answers.
+    Jtag() { backend_world_reset(); }
+
     // The device makes the log directory: off the host.
     tov_test::VarLog var_log_{false};
 

@@ -10,6 +10,7 @@
 
 #include "tests/common/testkit.h"
 #include "tests/device_info/device_info_files.h"
+#include "tests/tov_core/framework_state.h"
 #include "tests/tov_core/log_lines.h"
 #include "tov_core/device/pyx_device/wrapper/PyxDeviceWrapperC.h"
 
@@ -457,10 +458,10 @@ TEST(FlatTexts, NullArgumentsAreFailures)
 
 TEST(FlatLogging, EachFailureIsLoggedWithTheFunctionsLocation)
 {
-    setenv("TOV_PRINT_LOG", "3", 1);
-    testing::internal::CaptureStdout();
+    tov_test::PrintLogFrom("3");
+    tov_test::StdoutCapture capture;
     EXPECT_EQ(Text(get_device_name), kUntouched);
-    std::string out = tov_test::normalise_log(testing::internal::GetCapturedStdout());
+    std::string out = tov_test::normalise_log(capture.take());
     EXPECT_EQ(out,
               "[Error] <time> [tov_core/device/pyx_device/PyxDevice.cpp_GetInstance():N] | Pyx Device not "
               "allocated\n\n"
@@ -473,10 +474,10 @@ TEST(FlatLogging, KeyOfAnotherSectionIsMissingAndNamed)
     testkit::TempDir dir;
     dir.write("0x20d.json", dit::Document("0x20d", dit::Device()));
     ASSERT_EQ(create_instance_with_json_dir(0x20D, dir.path().c_str()), 0);
-    setenv("TOV_PRINT_LOG", "3", 1);
-    testing::internal::CaptureStdout();
+    tov_test::PrintLogFrom("3");
+    tov_test::StdoutCapture capture;
     EXPECT_EQ(get_field_as_int("fw_major", "tracers_info"), 0);
-    std::string out = tov_test::normalise_log(testing::internal::GetCapturedStdout());
+    std::string out = tov_test::normalise_log(capture.take());
     const std::string text = "-E- the following field is not available in device_info JSON: \"fw_major\"\n\n";
     EXPECT_NE(out.find("PyxDeviceWrapperC.cpp_get_field_as_int():N] | " + text), std::string::npos) << out;
 }
@@ -488,10 +489,10 @@ TEST(FlatLogging, WrongTypeIsLoggedNamingKeyAndFile)
     device["qzcr_icmd_info"]["cmd_ptr_bitlen"] = "twenty-four";
     std::string path = dir.write("0x20d.json", dit::Document("0x20d", device));
     ASSERT_EQ(create_instance_with_json_dir(0x20D, dir.path().c_str()), 0);
-    setenv("TOV_PRINT_LOG", "3", 1);
-    testing::internal::CaptureStdout();
+    tov_test::PrintLogFrom("3");
+    tov_test::StdoutCapture capture;
     EXPECT_EQ(get_cmd_ptr_bitlen(), 24);
-    std::string out = testing::internal::GetCapturedStdout();
+    std::string out = capture.take();
     EXPECT_NE(out.find("PyxDeviceWrapperC.cpp_get_cmd_ptr_bitlen():"), std::string::npos) << out;
     EXPECT_NE(out.find("\"cmd_ptr_bitlen\""), std::string::npos) << out;
     EXPECT_NE(out.find(path), std::string::npos) << out;

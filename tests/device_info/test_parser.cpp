@@ -9,6 +9,7 @@
 #include "tests/common/fixed_paths.h"
 #include "tests/common/testkit.h"
 #include "tests/device_info/device_info_files.h"
+#include "tests/tov_core/framework_state.h"
 #include "tov_core/device/device_info/DeviceInfo.h"
 #include "tov_core/device/device_info/parsers/DeviceInfoJsonParser.h"
 #include "tov_core/device/device_info/parsers/DeviceInfoParserFactory.h"
@@ -171,11 +172,11 @@ TEST(JsonFile, DeeplyNestedDocumentIsRefusedNotACrash)
 
 TEST(JsonFile, FailureIsLoggedAtErrorBeforeItIsThrown)
 {
-    setenv("TOV_PRINT_LOG", "3", 1);
+    tov_test::PrintLogFrom("3");
     testkit::TempDir dir;
-    testing::internal::CaptureStdout();
+    tov_test::StdoutCapture capture;
     std::string text = ConstructionFailure("0x20d", dir.path());
-    std::string out = testing::internal::GetCapturedStdout();
+    std::string out = capture.take();
     EXPECT_NE(out.find("[Error]"), std::string::npos) << out;
     EXPECT_NE(out.find("tov_core/device/device_info/parsers/DeviceInfoJsonParser.cpp_GetJsonFilePath():"),
               std::string::npos)

@@ -7,6 +7,7 @@
 
 #include "tests/common/testkit.h"
 #include "tests/device_info/device_info_files.h"
+#include "tests/tov_core/framework_state.h"
 #include "tests/tov_core/log_lines.h"
 #include "tov_core/device/device_info/DeviceInfo.h"
 #include "tov_core/device/pyx_device/PyxDevice.h"
@@ -30,15 +31,15 @@ std::string CurrentName()
 
 TEST(PyxDevice, NoCurrentDeviceBeforeTheFirstCreate)
 {
-    setenv("TOV_PRINT_LOG", "3", 1);
-    testing::internal::CaptureStdout();
+    tov_test::PrintLogFrom("3");
+    tov_test::StdoutCapture capture;
     try {
         PyxDevice::GetInstance();
         FAIL() << "a device without CreateInstance";
     } catch (const TovGeneralException& e) {
         EXPECT_STREQ(e.what(), "Pyx Device not allocated\n");
     }
-    std::string out = tov_test::normalise_log(testing::internal::GetCapturedStdout());
+    std::string out = tov_test::normalise_log(capture.take());
     EXPECT_EQ(out,
               "[Error] <time> [tov_core/device/pyx_device/PyxDevice.cpp_GetInstance():N] | Pyx Device not "
               "allocated\n\n");
@@ -194,17 +195,17 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(PyxDevice, UnknownFamilyIsLoggedAndFalse)
 {
-    setenv("TOV_PRINT_LOG", "3", 1);
+    tov_test::PrintLogFrom("3");
     testkit::TempDir dir;
     Json::Value device = Named("mine");
     device["general_info"]["series"] = "varda";
     device["general_info"]["series_index"] = 5;
     dir.write("0x20d.json", dit::Document("0x20d", device));
     PyxDevice& current = PyxDevice::CreateInstance(0x20Du, dir.path());
-    testing::internal::CaptureStdout();
+    tov_test::StdoutCapture capture;
     EXPECT_FALSE(current.IsAbove("Varda9"));
     EXPECT_FALSE(current.IsBelow("Varda9"));
-    std::string out = tov_test::normalise_log(testing::internal::GetCapturedStdout());
+    std::string out = tov_test::normalise_log(capture.take());
     const std::string line =
         "[Error] <time> [tov_core/device/pyx_device/PyxDevice.cpp_IsAbove():N] | name doesnt exist in device map: "
         "Varda9\n";

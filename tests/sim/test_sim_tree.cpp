@@ -7,7 +7,9 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <limits.h>
+#include <sched.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -47,6 +49,46 @@ std::string link_of(const std::string& path)
 bool mounted_here()
 {
     return testkit::read_file("/proc/self/mountinfo").find("kelvra-sim") != std::string::npos;
+}
+
+// The mount namespace the executable started in, held before any case moves
+// the process into a private one, which it cannot leave again.
+const int kStartNamespace = open("/proc/self/ns/mnt", O_RDONLY | O_CLOEXEC);
+
+int exit_code(int status)
+{
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+// Runs `check` in a new process of the namespace the executable started in,
+// whatever namespace this process is in now; its exit status. The process
+// is a child of one that joins that namespace: where process 1 is out of
+// sight, its parent's namespace is the one it compares its own with.
+template <typename Check>
+int in_start_namespace(Check check)
+{
+    pid_t joiner = fork();
+    if (joiner < 0) {
+        return -1;
+    }
+    if (joiner == 0) {
+        if (kStartNamespace < 0 || setns(kStartNamespace, CLONE_NEWNS) != 0) {
+            _exit(90);
+        }
+        pid_t checker = fork();
+        if (checker < 0) {
+            _exit(91);
+        }
+        if (checker == 0) {
+            _exit(check());
+        }
+        int status = 0;
+        waitpid(checker, &status, 0);
+        _exit(exit_code(status));
+    }
+    int status = 0;
+    waitpid(joiner, &status, 0);
+    return exit_code(status);
 }
 
 TEST_F(SimHostTest, AttributeFilesReadLikeSysfs)
@@ -140,10 +182,20 @@ TEST_F(SimHostTest, StopUnmountsAndIsIdempotent)
 
 TEST(SimNamespace, RefusesToMountOutsideAPrivateNamespace)
 {
-    ASSERT_FALSE(in_private_mount_namespace());
     Host host(host_preset("default"));
-    EXPECT_THROW(SysfsMount(host, kSysPciDevices), std::runtime_error);
-    EXPECT_FALSE(mounted_here());
+    // 1: taken for private; 2: mounted; 3: a tree left mounted after all.
+    int refused = in_start_namespace([&host] {
+        if (in_private_mount_namespace()) {
+            return 1;
+        }
+        try {
+            SysfsMount mount(host, kSysPciDevices);
+            return 2;
+        } catch (const std::runtime_error&) {
+        }
+        return mounted_here() ? 3 : 0;
+    });
+    EXPECT_EQ(refused, 0);
     testkit::enter_private_mount_namespace();
     EXPECT_TRUE(in_private_mount_namespace());
 }

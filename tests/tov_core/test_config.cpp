@@ -6,6 +6,7 @@
 
 #include "tests/common/testkit.h"
 #include "tests/common/fixed_paths.h"
+#include "tests/tov_core/framework_state.h"
 #include "tov_core/tov_core_utils/exception/TovGeneralException.h"
 #include "tov_core/tov_core_utils/tov_config_parser/TovConfigParser.h"
 #include "tov_core/tov_core_utils/tov_config_parser/tov_config_file.h"
@@ -111,7 +112,7 @@ TEST_F(ConfigFileTest, MissingFileThrowsTheOpenError)
 {
     std::string path = dir_.file("absent.conf");
     TovConfigParser parser(path, '=');
-    testing::internal::CaptureStdout();
+    tov_test::StdoutCapture capture;
     try {
         parser.GetFieldValue("device_info");
         ADD_FAILURE() << "no exception";
@@ -119,7 +120,7 @@ TEST_F(ConfigFileTest, MissingFileThrowsTheOpenError)
         EXPECT_EQ(std::string(e.what()), "Failed to open TOV configuration file: " + path + "\n");
         EXPECT_EQ(e.GetErrorCode(), 0);
     }
-    std::string out = testing::internal::GetCapturedStdout();
+    std::string out = capture.take();
     EXPECT_NE(out.find("[Error] "), std::string::npos) << out;
     EXPECT_NE(out.find(" [tov_core/tov_core_utils/tov_config_parser/TovConfigParser.cpp_GetFieldValue():"),
               std::string::npos)

@@ -5,6 +5,7 @@
 #include <dlfcn.h>
 #include <stdlib.h>
 
+#include "tests/tov_core/framework_state.h"
 #include "tests/tov_core/log_lines.h"
 #include "tov_core/tov_core_utils/exception/TovGeneralException.h"
 #include "tov_core/tov_core_utils/load_shared_library/DynamicLinking.h"
@@ -52,10 +53,10 @@ TEST_F(DynamicLinkingTest, FactoryHandsOutANewEmptyLoaderEveryCall)
 TEST_F(DynamicLinkingTest, LoadsAndResolvesAndLogsEachStep)
 {
     auto loader = FactoryDynamicLinking::GetInstance();
-    testing::internal::CaptureStdout();
+    tov_test::StdoutCapture capture;
     loader->LoadDynamicLibrary(LIB_A);
     EXPECT_EQ(call_answer(*loader), 1);
-    std::string out = testing::internal::GetCapturedStdout();
+    std::string out = capture.take();
     const std::string where = "[Info] <time> [tov_core/tov_core_utils/load_shared_library/LinuxDynamicLinking.cpp_";
     EXPECT_EQ(tov_test::normalise_log(out),
               where + "LoadDynamicLibrary():N] | dlopen function called, library name: " + LIB_A + "\n" + where +
@@ -66,7 +67,7 @@ TEST_F(DynamicLinkingTest, LoadsAndResolvesAndLogsEachStep)
 TEST_F(DynamicLinkingTest, MissingLibraryThrowsTheFrameworkExceptionWithTheLoaderText)
 {
     auto loader = FactoryDynamicLinking::GetInstance();
-    testing::internal::CaptureStdout();
+    tov_test::StdoutCapture capture;
     try {
         loader->LoadDynamicLibrary("/nonexistent/libnothing.so");
         ADD_FAILURE() << "no exception";
@@ -77,7 +78,7 @@ TEST_F(DynamicLinkingTest, MissingLibraryThrowsTheFrameworkExceptionWithTheLoade
         EXPECT_EQ(what.back(), '\n');
         EXPECT_EQ(e.GetErrorCode(), 0);
     }
-    std::string out = testing::internal::GetCapturedStdout();
+    std::string out = capture.take();
     EXPECT_NE(out.find("[Error] "), std::string::npos) << out;
     EXPECT_NE(out.find("| Failed to load the shared library: /nonexistent/libnothing.so"), std::string::npos) << out;
 }
@@ -86,9 +87,9 @@ TEST_F(DynamicLinkingTest, MissingSymbolThrowsWhenMandatoryAndGivesNullWhenOptio
 {
     auto loader = FactoryDynamicLinking::GetInstance();
     loader->LoadDynamicLibrary(LIB_A);
-    testing::internal::CaptureStdout();
+    tov_test::StdoutCapture capture;
     EXPECT_EQ(loader->GetFunctionAddress("tov_test_absent", true), nullptr);
-    std::string out = testing::internal::GetCapturedStdout();
+    std::string out = capture.take();
     EXPECT_NE(out.find("[Info] "), std::string::npos);
     EXPECT_NE(out.find("| Failed to get the function address: tov_test_absent\n"), std::string::npos) << out;
 

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include "tests/common/fixed_paths.h"
+#include "tests/tov_core/framework_state.h"
 #include "tests/tov_core/log_lines.h"
 #include "tov_core/tov_core_utils/exception/TovGeneralException.h"
 #include "tov_core/tov_core_utils/logger/Logger.h"
@@ -41,13 +42,13 @@ void fresh_logger(const char* env_value)
 
 std::string log_every_level()
 {
-    testing::internal::CaptureStdout();
+    tov_test::StdoutCapture capture;
     Logger::GetInstance(" [here]", "TOV_PRINT_LOG")->Debug("m");
     Logger::GetInstance(" [here]", "TOV_PRINT_LOG")->Info("m");
     Logger::GetInstance(" [here]", "TOV_PRINT_LOG")->Warning("m");
     Logger::GetInstance(" [here]", "TOV_PRINT_LOG")->Error("m");
     Logger::GetInstance(" [here]", "TOV_PRINT_LOG")->Fatal("m");
-    return testing::internal::GetCapturedStdout();
+    return capture.take();
 }
 
 struct FilterCase {
@@ -86,10 +87,10 @@ INSTANTIATE_TEST_SUITE_P(Levels, LoggerFilter,
 TEST(Logger, LineCarriesLevelDateLocationAndMessage)
 {
     fresh_logger("0");
-    testing::internal::CaptureStdout();
+    tov_test::StdoutCapture capture;
     const int line = __LINE__ + 1;
     TOV_LOG_WARNING("disk is full");
-    std::string out = testing::internal::GetCapturedStdout();
+    std::string out = capture.take();
     EXPECT_EQ(tov_test::normalise_log(out),
               "[Warning] <time> [tests/tov_core/test_logger.cpp_TestBody():N] | disk is full\n");
     // The number is the line of the statement.
@@ -101,9 +102,9 @@ TEST(Logger, LocationOfTheLastGetInstanceIsPrinted)
     fresh_logger("0");
     Logger* logger = Logger::GetInstance(" [first]", "TOV_PRINT_LOG");
     Logger::GetInstance(" [second]", "TOV_PRINT_LOG");
-    testing::internal::CaptureStdout();
+    tov_test::StdoutCapture capture;
     logger->Info("x");
-    std::string out = testing::internal::GetCapturedStdout();
+    std::string out = capture.take();
     EXPECT_NE(out.find(" [second] | x\n"), std::string::npos) << out;
 }
 
@@ -144,11 +145,11 @@ TEST(Logger, DeletedLoggerIsRemadeAndReadsTheVariableAgain)
     Logger* first = Logger::GetInstance("", "TOV_PRINT_LOG");
     EXPECT_EQ(first, Logger::GetInstance("", "TOV_PRINT_LOG"));
     setenv("TOV_PRINT_LOG", "0", 1);
-    testing::internal::CaptureStdout();
+    tov_test::StdoutCapture capture;
     Logger::GetInstance("", "TOV_PRINT_LOG")->Info("kept level");
     Logger::DeleteInstance();
     Logger::GetInstance("", "TOV_PRINT_LOG")->Info("new level");
-    std::string out = testing::internal::GetCapturedStdout();
+    std::string out = capture.take();
     EXPECT_EQ(out.find("kept level"), std::string::npos) << out;
     EXPECT_NE(out.find("new level"), std::string::npos) << out;
     Logger::DeleteInstance();
@@ -160,12 +161,13 @@ TEST(Logger, UpdateEnvVariableRereadsIntoTheSingleton)
     fresh_logger("4");
     setenv("KELVRA_OTHER_LOG", "1", 1);
     Logger::GetInstance("", "TOV_PRINT_LOG")->UpdateEnvVariable("KELVRA_OTHER_LOG");
-    testing::internal::CaptureStdout();
+    tov_test::StdoutCapture capture;
     Logger::GetInstance("", "TOV_PRINT_LOG")->Info("now shown");
-    EXPECT_NE(testing::internal::GetCapturedStdout().find("now shown"), std::string::npos);
+    EXPECT_NE(capture.take().find("now shown"), std::string::npos);
     setenv("KELVRA_OTHER_LOG", "x", 1);
     EXPECT_THROW(Logger::GetInstance("", "TOV_PRINT_LOG")->UpdateEnvVariable("KELVRA_OTHER_LOG"),
                  std::invalid_argument);
+    unsetenv("KELVRA_OTHER_LOG");
 }
 
 TEST(LoggerInit, CreatesTheDefaultLogDirectoryAndNamesTheUnusedFile)
@@ -173,10 +175,10 @@ TEST(LoggerInit, CreatesTheDefaultLogDirectoryAndNamesTheUnusedFile)
     tov_test::VarLog var_log(false);
     fresh_logger(nullptr);
     Logger* logger = Logger::GetInstance("", "TOV_PRINT_LOG");
-    testing::internal::CaptureStdout();
+    tov_test::StdoutCapture capture;
     logger->Init(tov_core::SEVERITY_DEBUG, "");
     logger->Init(tov_core::SEVERITY_DEBUG, "");  // every device repeats it
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    EXPECT_EQ(capture.take(), "");
 
     struct stat st;
     ASSERT_EQ(stat((var_log.backing() + "/tov").c_str(), &st), 0);
@@ -204,15 +206,15 @@ TEST(LoggerInit, ReadOnlyLogDirectoryIsAWarningNotAFailure)
     tov_test::VarLog var_log(true);
     fresh_logger("0");
     Logger* logger = Logger::GetInstance("", "TOV_PRINT_LOG");
-    testing::internal::CaptureStdout();
+    tov_test::StdoutCapture capture;
     EXPECT_NO_THROW(logger->Init(tov_core::SEVERITY_DEBUG, ""));
-    std::string out = testing::internal::GetCapturedStdout();
+    std::string out = capture.take();
     EXPECT_EQ(tov_test::normalise_log(out), "[Warning] <time> [tov_core/tov_core_utils/logger/Logger.cpp_Init():N] | "
                                             "Cannot create the directory: /var/log/tov/\n");
     // The logger goes on working.
-    testing::internal::CaptureStdout();
+    tov_test::StdoutCapture after;
     Logger::GetInstance(" [after]", "TOV_PRINT_LOG")->Info("still here");
-    EXPECT_NE(testing::internal::GetCapturedStdout().find(" [after] | still here\n"), std::string::npos);
+    EXPECT_NE(after.take().find(" [after] | still here\n"), std::string::npos);
 }
 
 TEST(LoggerInit, DirectoryWithoutSlashRunsIntoTheFileName)
@@ -240,7 +242,7 @@ void open_i2c_device()
 TEST(TovGeneralException, IdiomLogsAtErrorAndThrowsTextWithLineFeed)
 {
     fresh_logger("0");
-    testing::internal::CaptureStdout();
+    tov_test::StdoutCapture capture;
     try {
         open_i2c_device();
         ADD_FAILURE() << "no exception";
@@ -248,7 +250,7 @@ TEST(TovGeneralException, IdiomLogsAtErrorAndThrowsTextWithLineFeed)
         EXPECT_STREQ(e.what(), "Failed to open I2C device\n");
         EXPECT_EQ(e.GetErrorCode(), 0);
     }
-    std::string out = testing::internal::GetCapturedStdout();
+    std::string out = capture.take();
     EXPECT_EQ(tov_test::normalise_log(out),
               "[Error] <time> [tests/tov_core/test_logger.cpp_open_i2c_device():N] | Failed to open I2C device\n\n");
     EXPECT_NE(out.find("_open_i2c_device():" + std::to_string(g_throw_line) + "]"), std::string::npos) << out;
@@ -257,9 +259,9 @@ TEST(TovGeneralException, IdiomLogsAtErrorAndThrowsTextWithLineFeed)
 TEST(TovGeneralException, IdiomThrowsSilentlyWithoutTheVariable)
 {
     fresh_logger(nullptr);
-    testing::internal::CaptureStdout();
+    tov_test::StdoutCapture capture;
     EXPECT_THROW(open_i2c_device(), tov_core::TovGeneralException);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    EXPECT_EQ(capture.take(), "");
 }
 
 TEST(TovGeneralException, KeepsItsOwnCopyAndCodeAndIsAStdException)

@@ -12,7 +12,9 @@
 
 #include <chrono>
 #include <string>
+#include <vector>
 
+#include "tests/tov_core/framework_state.h"
 #include "tov_core/tov_core_utils/semaphore/BaseSemaphore.h"
 #include "tov_core/tov_core_utils/semaphore/LinuxBaseSemaphore.h"
 
@@ -67,7 +69,32 @@ int wait_status(pid_t pid)
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
-TEST(Semaphore, FactoryKeepsOneObjectPerProcessAndPerName)
+// The factory's objects live as long as the process: a case that binds one
+// leaves it bound to its name, which it unlinks when it ends. Each case
+// starts with an empty shared object and frees the named ones it took, so
+// that a later case (or the same case repeated) opens its name afresh.
+class Semaphore : public testing::Test {
+protected:
+    void SetUp() override { FactorySemaphoreOS::m_poSemaphore.reset(); }
+    void TearDown() override
+    {
+        for (const std::string& name : taken_) {
+            FactorySemaphoreOS::GetInstance(name)->semaphore_close();
+        }
+        FactorySemaphoreOS::m_poSemaphore.reset();
+    }
+    // The factory's object for `name`, freed when the case ends.
+    BaseSemaphore& Shared(const std::string& name)
+    {
+        taken_.push_back(name);
+        return *FactorySemaphoreOS::GetInstance(name);
+    }
+
+private:
+    std::vector<std::string> taken_;
+};
+
+TEST_F(Semaphore, FactoryKeepsOneObjectPerProcessAndPerName)
 {
     std::unique_ptr<BaseSemaphore>& a = FactorySemaphoreOS::GetInstance();
     std::unique_ptr<BaseSemaphore>& b = FactorySemaphoreOS::GetInstance();
@@ -83,10 +110,10 @@ TEST(Semaphore, FactoryKeepsOneObjectPerProcessAndPerName)
     EXPECT_EQ(FactorySemaphoreOS::GetInstance("first").get(), first);
 }
 
-TEST(Semaphore, SecondProcessWaitsUntilTheFirstUnlocks)
+TEST_F(Semaphore, SecondProcessWaitsUntilTheFirstUnlocks)
 {
     SemaphoreName name("exclusion");
-    BaseSemaphore& sem = *FactorySemaphoreOS::GetInstance(name.str());
+    BaseSemaphore& sem = Shared(name.str());
     ASSERT_EQ(sem.semaphore_init(0, name.str()), 0);
     ASSERT_EQ(sem.semaphore_lock(), 0);
 
@@ -123,7 +150,7 @@ double cpu_seconds()
 
 // A holder that died with the semaphore taken: the next lock sleeps out its
 // bound, then fails and says which semaphore and how to clear it.
-TEST(Semaphore, LockOfASemaphoreWhoseHolderDiedGivesUpAfterItsBound)
+TEST_F(Semaphore, LockOfASemaphoreWhoseHolderDiedGivesUpAfterItsBound)
 {
     SemaphoreName name("dead_holder");
     pid_t pid = fork();
@@ -139,7 +166,7 @@ TEST(Semaphore, LockOfASemaphoreWhoseHolderDiedGivesUpAfterItsBound)
     EXPECT_EQ(LinuxBaseSemaphore::DEFAULT_WAIT_LIMIT, std::chrono::milliseconds(10000));
     sem.SetWaitLimit(std::chrono::milliseconds(300));
     ASSERT_EQ(sem.semaphore_init(0, name.str()), 0);
-    testing::internal::CaptureStderr();
+    tov_test::StderrCapture capture;
     auto start = std::chrono::steady_clock::now();
     double cpu_before = cpu_seconds();
     errno = 0;
@@ -147,7 +174,7 @@ TEST(Semaphore, LockOfASemaphoreWhoseHolderDiedGivesUpAfterItsBound)
     EXPECT_EQ(errno, ETIMEDOUT);
     double cpu = cpu_seconds() - cpu_before;
     auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
-    std::string err = testing::internal::GetCapturedStderr();
+    std::string err = capture.take();
     EXPECT_GE(waited.count(), 300);
     EXPECT_LT(waited.count(), 5000);
     EXPECT_LT(cpu, 0.1) << "the wait sleeps";
@@ -163,7 +190,7 @@ TEST(Semaphore, LockOfASemaphoreWhoseHolderDiedGivesUpAfterItsBound)
     EXPECT_EQ(fresh.semaphore_unlock(), 0);
 }
 
-TEST(Semaphore, OpeningAnExistingNameKeepsItsCount)
+TEST_F(Semaphore, OpeningAnExistingNameKeepsItsCount)
 {
     SemaphoreName name("existing");
     LinuxBaseSemaphore holder;
@@ -185,7 +212,7 @@ TEST(Semaphore, OpeningAnExistingNameKeepsItsCount)
     EXPECT_EQ(holder.semaphore_unlock(), 0);
 }
 
-TEST(Semaphore, ASecondNameDoesNotTakeOverAnObject)
+TEST_F(Semaphore, ASecondNameDoesNotTakeOverAnObject)
 {
     SemaphoreName first("bound_first");
     SemaphoreName second("bound_second");
@@ -202,12 +229,12 @@ TEST(Semaphore, ASecondNameDoesNotTakeOverAnObject)
     EXPECT_EQ(first.value(), 1);
 }
 
-TEST(Semaphore, TwoBackEndsOfOneProcessKeepTheirOwnSemaphores)
+TEST_F(Semaphore, TwoBackEndsOfOneProcessKeepTheirOwnSemaphores)
 {
     SemaphoreName a("backend_a");
     SemaphoreName b("backend_b");
-    BaseSemaphore& sem_a = *FactorySemaphoreOS::GetInstance(a.str());
-    BaseSemaphore& sem_b = *FactorySemaphoreOS::GetInstance(b.str());
+    BaseSemaphore& sem_a = Shared(a.str());
+    BaseSemaphore& sem_b = Shared(b.str());
     ASSERT_EQ(sem_a.semaphore_init(0, a.str()), 0);
     ASSERT_EQ(sem_b.semaphore_init(0, b.str()), 0);
     ASSERT_EQ(sem_a.semaphore_lock(), 0);
@@ -216,7 +243,7 @@ TEST(Semaphore, TwoBackEndsOfOneProcessKeepTheirOwnSemaphores)
     ASSERT_EQ(sem_a.semaphore_unlock(), 0);
 }
 
-TEST(Semaphore, CloseLeavesTheNameForOtherProcesses)
+TEST_F(Semaphore, CloseLeavesTheNameForOtherProcesses)
 {
     SemaphoreName name("close");
     int ready[2], go[2];
@@ -254,7 +281,7 @@ TEST(Semaphore, CloseLeavesTheNameForOtherProcesses)
     EXPECT_EQ(sem.semaphore_close(), -1);
 }
 
-TEST(Semaphore, OperationsBeforeInitFailInsteadOfCrashing)
+TEST_F(Semaphore, OperationsBeforeInitFailInsteadOfCrashing)
 {
     LinuxBaseSemaphore sem;
     EXPECT_EQ(sem.semaphore_lock(), -1);
@@ -264,7 +291,7 @@ TEST(Semaphore, OperationsBeforeInitFailInsteadOfCrashing)
     EXPECT_EQ(shared.semaphore_lock(), -1);
 }
 
-TEST(Semaphore, FailedInitLeavesTheObjectFree)
+TEST_F(Semaphore, FailedInitLeavesTheObjectFree)
 {
     SemaphoreName good("after_failure");
     LinuxBaseSemaphore sem;
@@ -276,18 +303,18 @@ TEST(Semaphore, FailedInitLeavesTheObjectFree)
     EXPECT_EQ(sem.semaphore_unlock(), 0);
 }
 
-TEST(Semaphore, DestroySemaphoreDeletesOrReportsNull)
+TEST_F(Semaphore, DestroySemaphoreDeletesOrReportsNull)
 {
-    testing::internal::CaptureStdout();
+    tov_test::StdoutCapture capture;
     EXPECT_EQ(FactorySemaphoreOS::destroy_semaphore(nullptr), 1);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "destroy_semaphoreis failed, error code:1");
+    EXPECT_EQ(capture.take(), "destroy_semaphoreis failed, error code:1");
     BaseSemaphore* made = FactorySemaphoreOS::create_semaphore();
     ASSERT_NE(made, nullptr);
     EXPECT_EQ(made->GetName(), "");
     EXPECT_EQ(FactorySemaphoreOS::destroy_semaphore(made), 0);
 }
 
-TEST(Semaphore, DestroyingAFactoryEmptiesTheSharedObject)
+TEST_F(Semaphore, DestroyingAFactoryEmptiesTheSharedObject)
 {
     FactorySemaphoreOS::GetInstance();
     ASSERT_TRUE(FactorySemaphoreOS::m_poSemaphore);

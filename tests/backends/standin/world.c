@@ -2,12 +2,18 @@
 
 #include <stdarg.h>
 #include <stdio.h>
+#include <string.h>
 
 static backend_world world;
 
 backend_world* backend_world_get(void)
 {
     return &world;
+}
+
+void backend_world_reset(void)
+{
+    memset(&world, 0, sizeof world);
 }
 
 void backend_world_note(const char* format, ...)

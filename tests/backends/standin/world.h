@@ -76,6 +76,9 @@ typedef struct backend_world {
 } backend_world;
 
 backend_world* backend_world_get(void);
+/* Empties the journal and clears every scripted answer and record: the
+ * world a process starts with, for the next test case in the same one. */
+void backend_world_reset(void);
 /* Appends one line to the journal (cut to WORLD_LINE - 1 characters). */
 void backend_world_note(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
