@@ -97,6 +97,10 @@ std::vector<eDeviceID> TracerSupportedIds()
     return taken;
 }
 
+// The last count answered for the tracer-supported ids, which bounds the copy
+// a caller sized by it; -1 before the first count.
+int lastTracerCount = -1;
+
 template <typename Test>
 void PrintNames(Test test)
 {
@@ -383,7 +387,8 @@ int get_all_5th_gen_nics(uint32_t* ids)
 int get_num_of_tracer_supported_deveices(void)
 {
     try {
-        return static_cast<int>(TracerSupportedIds().size());
+        lastTracerCount = static_cast<int>(TracerSupportedIds().size());
+        return lastTracerCount;
     }
     PYX_CATCH_AND_LOG
     return -1;
@@ -393,10 +398,12 @@ void get_all_tracer_supported_ids(uint32_t* ids)
 {
     try {
         RequirePointer(ids, "id array");
-        // The rule only ever takes catalogued ids, so the copy stays within
-        // the DEVICE_INFO_CATALOGUE_SIZE entries every id array is given.
         std::vector<eDeviceID> taken = TracerSupportedIds();
-        CopyIds(ids, taken, taken.size());
+        // Files may have changed since the caller counted: never write past
+        // what the count told it to make room for.
+        size_t limit = lastTracerCount >= 0 ? static_cast<size_t>(lastTracerCount)
+                                            : static_cast<size_t>(DeviceInfo::GetNumDevices());
+        CopyIds(ids, taken, limit);
     }
     PYX_CATCH_AND_LOG
 }

@@ -180,9 +180,9 @@ bool is_deprecated(int devId); /* 0x1F5, 0x1FF, 0x1F7 (their file must exist) */
 int get_all_device_ids(uint32_t* ids);
 int get_all_5th_gen_nics(uint32_t* ids);
 int get_num_of_tracer_supported_deveices(void);
-/* Applies the tracer rule anew, as the count does: when files change in
- * between, it may write another number of ids than the count answered
- * (never more than DEVICE_INFO_CATALOGUE_SIZE). */
+/* Never writes more ids than the last count that
+ * get_num_of_tracer_supported_deveices answered (DEVICE_INFO_CATALOGUE_SIZE
+ * before the first count). */
 void get_all_tracer_supported_ids(uint32_t* ids);
 void get_device_name_by_id(int devId, char* name);
 void get_device_by_enum(int devId, char* name);
