@@ -597,10 +597,17 @@ TEST(Open, NonRootCallerIsRefused)
     EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
+// The current device information is process-wide: a test that makes one
+// drops it again however it ends.
+class Close : public testing::Test {
+protected:
+    void TearDown() override { delete_instance(); }
+};
+
 // The current device information belongs to whoever made it: an open that
 // fails, before or after its handle was complete, leaves it; the caller's
 // close of a driver handle drops it.
-TEST(Close, OnlyTheCallersCloseDropsTheCurrentDevice)
+TEST_F(Close, OnlyTheCallersCloseDropsTheCurrentDevice)
 {
     DriverHost host;
     const std::string json = std::string(KELVRA_SOURCE_DIR) + "/tests/fixtures/device_info/json";
@@ -623,7 +630,7 @@ TEST(Close, OnlyTheCallersCloseDropsTheCurrentDevice)
     EXPECT_EQ(get_device_hw_id(), 0);
 }
 
-TEST(Close, NullHandle)
+TEST_F(Close, NullHandle)
 {
     EXPECT_EQ(mclose(nullptr), 0);
 }

@@ -89,6 +89,11 @@ protected:
         sim_.reset();
         config_.reset();
         host_.reset();
+        // The gearbox mailbox base is read once per process and the ICMD
+        // set-up makes its device the current one: each test starts without
+        // either.
+        gbox_gw_start_addr = 0xFFFF;
+        delete_instance();
     }
 
     template <typename Fn>
