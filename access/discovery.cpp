@@ -43,6 +43,12 @@ const size_t kMaxListBuffer = 64u << 20;
 const char* const kDomainKey = "domain:bus:dev.fn=";
 const char* const kBusKey = "bus:dev.fn=";
 
+// The user-level decision of check_ul_mode: -1 until made, then kept for the
+// life of the process. `deciding` guards against the scan asking again while
+// the decision is being made.
+int ul_mode = -1;
+bool deciding = false;
+
 struct Bdf {
     uint16_t domain = 0;
     uint8_t bus = 0;
@@ -470,8 +476,6 @@ extern "C" {
 
 int check_ul_mode(void)
 {
-    static int ul_mode = -1;
-    static bool deciding = false;
     if (ul_mode >= 0) {
         return ul_mode;
     }
@@ -488,6 +492,13 @@ int check_ul_mode(void)
     deciding = false;
     ul_mode = decided;
     return ul_mode;
+}
+
+// Only tests call this: each test builds its own /dev/pyx and sysfs for a decision made once per process.
+void reset_ul_mode_for_tests(void)
+{
+    ul_mode = -1;
+    deciding = false;
 }
 
 int ignore_device(int hide, const char* name)

@@ -10,6 +10,8 @@
 #include <fstream>
 #include <stdexcept>
 
+#include "access/discovery_test_hooks.h"
+
 namespace access_test {
 
 namespace {
@@ -46,10 +48,14 @@ DeviceTree::DeviceTree(bool with_pyx)
         throw std::runtime_error(std::string("mkdir /dev/pyx: ") + strerror(errno));
     }
     sysfs_mount_ = std::make_unique<testkit::BindMount>(sysfs_.path(), "/sys/bus/pci/devices");
+    // Whether the driver is there is decided once per process, from the trees
+    // this object replaces: decide again from this test's trees.
+    reset_ul_mode_for_tests();
 }
 
 DeviceTree::~DeviceTree()
 {
+    reset_ul_mode_for_tests();
     sysfs_mount_.reset();
     if (dev_mounted_) {
         umount2("/dev", MNT_DETACH);

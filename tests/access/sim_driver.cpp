@@ -1,8 +1,5 @@
 #include "tests/access/sim_driver.h"
 
-#include <errno.h>
-#include <stdlib.h>
-
 namespace access_test {
 
 namespace {
@@ -30,29 +27,6 @@ std::vector<kelvra_sim::I2cEvent> SimDriverHost::i2c_log()
 void SimDriverHost::clear_i2c_log()
 {
     fn().with_state([](kelvra_sim::State& s) { s.stats.i2c_log.clear(); });
-}
-
-ScopedEnv::ScopedEnv(const char* name, const char* value) : name_(name)
-{
-    const char* old = getenv(name);
-    had_ = old != nullptr;
-    if (had_) {
-        old_ = old;
-    }
-    if (value != nullptr) {
-        setenv(name, value, 1);
-    } else {
-        unsetenv(name);
-    }
-}
-
-ScopedEnv::~ScopedEnv()
-{
-    if (had_) {
-        setenv(name_.c_str(), old_.c_str(), 1);
-    } else {
-        unsetenv(name_.c_str());
-    }
 }
 
 }  // namespace access_test

@@ -11,6 +11,7 @@
 #define KELVRA_TESTS_ACCESS_SIM_DRIVER_H
 
 #include "tests/access/driver_host.h"
+#include "tests/access/scoped_env.h"
 #include "tests/access/sim_bridge.h"
 #include "tests/sim/sim.h"
 
@@ -32,20 +33,6 @@ struct SimDriverHost {
     DriverHost driver;
     kelvra_sim::Host host;
     SimBridge bridge;
-};
-
-// Sets an environment variable for the life of the object (unset: null).
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const char* value);
-    ~ScopedEnv();
-    ScopedEnv(const ScopedEnv&) = delete;
-    ScopedEnv& operator=(const ScopedEnv&) = delete;
-
-private:
-    std::string name_;
-    bool had_ = false;
-    std::string old_;
 };
 
 }  // namespace access_test

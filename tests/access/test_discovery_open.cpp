@@ -74,7 +74,17 @@ PciFunction function(const std::string& address, const std::string& device_id)
     return f;
 }
 
-TEST(DeviceInfoOpen, SkipsWhatCannotServeAndKeepsTheRest)
+// The stand-in open's record of calls starts empty for every test.
+class DeviceInfoOpen : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        opened.clear();
+        closed = 0;
+    }
+};
+
+TEST_F(DeviceInfoOpen, SkipsWhatCannotServeAndKeepsTheRest)
 {
     DeviceTree tree;
     tree.pci_function(function("0000:03:00.0", "0x101d"));
@@ -109,7 +119,7 @@ TEST(DeviceInfoOpen, SkipsWhatCannotServeAndKeepsTheRest)
     mdevices_info_destroy(devs, count);
 }
 
-TEST(DeviceInfoOpen, NothingOpensNothingListed)
+TEST_F(DeviceInfoOpen, NothingOpensNothingListed)
 {
     DeviceTree tree;
     tree.pci_function(function("0000:03:00.0", "0x101d"));

@@ -19,6 +19,7 @@
 #include "access/pyx_driver.h"
 #include "access/ul_context.h"
 #include "tests/access/driver_host.h"
+#include "tests/access/scoped_env.h"
 
 namespace {
 
@@ -335,10 +336,11 @@ TEST(MappedWindow, FlushSwitchedOffOnlyByExactZero)
     for (const auto& c : cases) {
         DriverHost host;
         std::string path = resource0(host, 0x000001F7);
-        setenv("VARDA_FLUSH", c.value, 1);
         MappedHandle h;
-        ASSERT_EQ(qzcr_pcicr_open(h.mf, path.c_str(), nullptr, 0, 0, 0), 0);
-        unsetenv("VARDA_FLUSH");
+        {
+            access_test::ScopedEnv flush("VARDA_FLUSH", c.value);
+            ASSERT_EQ(qzcr_pcicr_open(h.mf, path.c_str(), nullptr, 0, 0, 0), 0);
+        }
         EXPECT_EQ(h.mf->ul_ctx->flush_enabled, c.flush) << c.value;
         EXPECT_EQ(flush_word(h.mf) == 0, c.flush == 1) << c.value;
     }

@@ -21,6 +21,7 @@
 #include "access/mfile_internal.h"
 #include "tov_core/device/usb_devices/QZUSBDeviceWrapperC.h"
 #include "tests/access/scripted_adapter.h"
+#include "tests/access/scoped_env.h"
 #include "tools_layouts/reg_access_switch_layouts.h"
 
 namespace {
@@ -569,11 +570,13 @@ TEST(GearboxTunnel, CommandTracesUnderMddtDebug)
 {
     GearboxHandle h;
     uint32_t input[1] = {0x01020304}, output[1] = {0};
-    setenv("MDDT_DEBUG", "1", 1);
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(create_mddt_wrapper_for_cmd_payload(h.mf, 0x8123, input, output, 4, 4), 0);
-    std::string err = testing::internal::GetCapturedStderr();
-    unsetenv("MDDT_DEBUG");
+    std::string err;
+    {
+        access_test::ScopedEnv debug("MDDT_DEBUG", "1");
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(create_mddt_wrapper_for_cmd_payload(h.mf, 0x8123, input, output, 4, 4), 0);
+        err = testing::internal::GetCapturedStderr();
+    }
     EXPECT_EQ(err, "-I- MDDT: send -- -I- MDDT: recived data -- MDDT return with RC = 0\n");
     testing::internal::CaptureStderr();
     EXPECT_EQ(create_mddt_wrapper_for_cmd_payload(h.mf, 0x8123, input, output, 4, 4), 0);

@@ -183,7 +183,15 @@ TEST(UserLevelModeScan, GrowsItsBufferUntilTheListFits)
     EXPECT_EQ(check_ul_mode(), 1);
 }
 
-TEST(Accessors, TypeAndFlagsNeedBothPointers)
+// Each test sees only the adapter calls it caused, and leaves the forced I2C
+// address, which the whole process shares, as it found it: unset.
+class Accessors : public testing::Test {
+protected:
+    void SetUp() override { secondary_calls.clear(); }
+    void TearDown() override { set_force_i2c_address(-1); }
+};
+
+TEST_F(Accessors, TypeAndFlagsNeedBothPointers)
 {
     Handle h;
     h.mf->access_type = ACCESS_PCI_CR;
@@ -239,7 +247,7 @@ INSTANTIATE_TEST_SUITE_P(Widths, I2cAddressWidth,
                                          WidthCase{4, 0, 1}, WidthCase{3, 1, 0x77}, WidthCase{5, 1, 0x77},
                                          WidthCase{255, 1, 0x77}));
 
-TEST(Accessors, I2cSecondaryReturnsThePreviousAddress)
+TEST_F(Accessors, I2cSecondaryReturnsThePreviousAddress)
 {
     EXPECT_EQ(mset_i2c_secondary(nullptr, 0x48), 0xFF);
     uint8_t out = 0;
@@ -256,7 +264,7 @@ TEST(Accessors, I2cSecondaryReturnsThePreviousAddress)
     EXPECT_TRUE(secondary_calls.empty()) << "only adapters keep their own secondary address";
 }
 
-TEST(Accessors, I2cSecondaryReachesTheAdapter)
+TEST_F(Accessors, I2cSecondaryReachesTheAdapter)
 {
     for (uint32_t type : {ACCESS_QZUSB, ACCESS_NDC}) {
         secondary_calls.clear();
@@ -275,7 +283,7 @@ TEST(Accessors, I2cSecondaryReachesTheAdapter)
     }
 }
 
-TEST(Accessors, AddressSpaceAndVsec)
+TEST_F(Accessors, AddressSpaceAndVsec)
 {
     Handle h;
     h.mf->addr_space = 2;
@@ -288,7 +296,7 @@ TEST(Accessors, AddressSpaceAndVsec)
     EXPECT_EQ(mget_vsec_supp(h.mf), 1);
 }
 
-TEST(Accessors, ForcedI2cAddressIsProcessWide)
+TEST_F(Accessors, ForcedI2cAddressIsProcessWide)
 {
     EXPECT_EQ(force_i2c_address, -1);
     set_force_i2c_address(0x48);

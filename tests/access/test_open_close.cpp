@@ -20,6 +20,7 @@
 #include "tests/access/driver_host.h"
 #include "tov_core/device/pyx_device/wrapper/PyxDeviceWrapperC.h"
 #include "tests/access/lock_plants.h"
+#include "tests/access/scoped_env.h"
 #include "tests/common/testkit.h"
 
 namespace {
@@ -139,7 +140,7 @@ TEST(OpenCrNode, WriteConfirmWorkaround)
 TEST(OpenCrNode, WorkaroundSwitchedOff)
 {
     DriverHost host(0x000101F7);
-    setenv("QZCR_VARDA_WA", "0", 1);
+    access_test::ScopedEnv wa("QZCR_VARDA_WA", "0");
     mFile* mf = mopen(DriverHost::kCrNode);
     ASSERT_NE(mf, nullptr);
     EXPECT_EQ(mf->wa_sem_addr, 0u);
@@ -545,11 +546,14 @@ TEST(OpenNode, SecondaryAddressFromTheEnvironment)
     } cases[] = {{"4a", 0x4A, false}, {"4g", 0x48, true}, {"", 0x48, true}};
     for (const auto& c : cases) {
         DriverHost host;
-        setenv("QZCR_I2C_SLV", c.value, 1);
-        testing::internal::CaptureStderr();
-        mFile* mf = mopen(DriverHost::kConfNode);
-        std::string err = testing::internal::GetCapturedStderr();
-        unsetenv("QZCR_I2C_SLV");
+        mFile* mf = nullptr;
+        std::string err;
+        {
+            access_test::ScopedEnv secondary("QZCR_I2C_SLV", c.value);
+            testing::internal::CaptureStderr();
+            mf = mopen(DriverHost::kConfNode);
+            err = testing::internal::GetCapturedStderr();
+        }
         ASSERT_NE(mf, nullptr);
         EXPECT_EQ(mf->i2c_secondary, c.expected) << c.value;
         EXPECT_EQ(err.find("Failed to parse env var QZCR_I2C_SLV (") != std::string::npos, c.message) << err;
@@ -593,10 +597,17 @@ TEST(Open, NonRootCallerIsRefused)
     EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
+// The current device information is process-wide: a test that makes one
+// drops it again however it ends.
+class Close : public testing::Test {
+protected:
+    void TearDown() override { delete_instance(); }
+};
+
 // The current device information belongs to whoever made it: an open that
 // fails, before or after its handle was complete, leaves it; the caller's
 // close of a driver handle drops it.
-TEST(Close, OnlyTheCallersCloseDropsTheCurrentDevice)
+TEST_F(Close, OnlyTheCallersCloseDropsTheCurrentDevice)
 {
     DriverHost host;
     const std::string json = std::string(KELVRA_SOURCE_DIR) + "/tests/fixtures/device_info/json";
@@ -619,7 +630,7 @@ TEST(Close, OnlyTheCallersCloseDropsTheCurrentDevice)
     EXPECT_EQ(get_device_hw_id(), 0);
 }
 
-TEST(Close, NullHandle)
+TEST_F(Close, NullHandle)
 {
     EXPECT_EQ(mclose(nullptr), 0);
 }

@@ -21,6 +21,7 @@
 #include "access/mfile_internal.h"
 #include "access/plugin_loader.h"
 #include "tests/access/driver_host.h"
+#include "tests/access/scoped_env.h"
 #include "tests/fakes/driver/fake_driver_client.h"
 #include "tests/common/fixed_paths.h"
 
@@ -34,14 +35,7 @@ const std::string kCables = kPlugins + "libstandin_cables.so";
 const std::string kCablesNoCdb = kPlugins + "libstandin_cables_no_cdb.so";
 const std::string kRegAccess = kPlugins + "libstandin_rreg_access.so";
 
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const std::string& value) : name_(name) { setenv(name, value.c_str(), 1); }
-    ~ScopedEnv() { unsetenv(name_.c_str()); }
-
-private:
-    std::string name_;
-};
+using access_test::ScopedEnv;
 
 bool mapped(const std::string& path)
 {
@@ -105,7 +99,7 @@ class MissingSymbol : public ::testing::TestWithParam<MissingCase> {};
 TEST_P(MissingSymbol, FailsTheWholeLoadAndNamesIt)
 {
     ScopedEnv path("DOZUDOV_PATH", *GetParam().library);
-    unsetenv("TOV_DEBUG");
+    ScopedEnv quiet("TOV_DEBUG", nullptr);
     testing::internal::CaptureStderr();
     EXPECT_EQ(qzcr_utils_load_dl_ctx(GetParam().kind), nullptr);
     std::string err = testing::internal::GetCapturedStderr();
@@ -148,7 +142,8 @@ TEST(PluginLoader, OverlongDozudovPathIsRefused)
     EXPECT_EQ(qzcr_utils_load_dl_ctx(0), nullptr);
 }
 
-// A base directory with the register-access library where the product looks.
+// A base directory with the register-access library where the product looks,
+// and no DOZUDOV_PATH to override it.
 class LibLocation : public ::testing::Test {
 protected:
     std::string lay_out_base(const std::string& name)
@@ -160,11 +155,11 @@ protected:
         return base;
     }
     testkit::TempDir dir_;
+    ScopedEnv path_{"DOZUDOV_PATH", nullptr};
 };
 
 TEST_F(LibLocation, LastAssigningLineWinsAndBlanksAreCut)
 {
-    unsetenv("DOZUDOV_PATH");
     std::string first = dir_.path() + "/first";
     std::string second = lay_out_base("second");
     tov_test::ProductConfigFile config("tov_lib_location=" + first + "\ntov_lib_location \t= " + second +
@@ -187,7 +182,6 @@ std::string padded(const std::string& path, size_t length)
 
 TEST_F(LibLocation, BaseThatCannotHoldThePluginPathIsRefused)
 {
-    unsetenv("DOZUDOV_PATH");
     const size_t relative = strlen("/tov/python_tools/rreg_access.so");
     const size_t room = 511;  // the path buffer holds 511 characters
     struct {
@@ -213,7 +207,6 @@ TEST_F(LibLocation, BaseThatCannotHoldThePluginPathIsRefused)
 
 TEST_F(LibLocation, DefaultBaseAndTheCoreKind)
 {
-    unsetenv("DOZUDOV_PATH");
     ScopedEnv debug("TOV_DEBUG", "1");
     tov_test::ProductConfigFile config(std::nullopt);
     testing::internal::CaptureStderr();
@@ -336,26 +329,23 @@ TEST(SmartRetimer, RegistersGoThroughTheCablesPlugin)
 
 // The stand-in cables plug-in turns the handle its open gets into a cable
 // (or plug-in chip) handle and logs its open and close calls.
+// The variables the stand-in reads and writes are put back after each test,
+// and so is the forced I2C address that cable and chip opens set for the
+// whole process.
 class CablesPlugin : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        setenv("DOZUDOV_PATH", kCables.c_str(), 1);
-        unsetenv("KELVRA_STANDIN_CALLS");
-        unsetenv("KELVRA_STANDIN_OPEN_RC");
-        unsetenv("KELVRA_STANDIN_BLOCK_RC");
-        unsetenv("TOV_DEBUG");
-    }
-    void TearDown() override
-    {
-        unsetenv("DOZUDOV_PATH");
-        set_force_i2c_address(-1);
-    }
+    void TearDown() override { set_force_i2c_address(-1); }
     static std::string calls()
     {
         const char* c = getenv("KELVRA_STANDIN_CALLS");
         return c != nullptr ? c : "";
     }
+
+    ScopedEnv path_{"DOZUDOV_PATH", kCables};
+    ScopedEnv calls_{"KELVRA_STANDIN_CALLS", nullptr};
+    ScopedEnv open_rc_{"KELVRA_STANDIN_OPEN_RC", nullptr};
+    ScopedEnv block_rc_{"KELVRA_STANDIN_BLOCK_RC", nullptr};
+    ScopedEnv debug_{"TOV_DEBUG", nullptr};
 };
 
 // A host without the node-tree driver: the per-function driver's

@@ -25,6 +25,7 @@
 #include "access/tools_cmdif.h"
 #include "reg_access/reg_access.h"
 #include "tests/access/driver_host.h"
+#include "tests/access/scoped_env.h"
 #include "tests/access/sim_bridge.h"
 #include "tests/common/fixed_paths.h"
 #include "tests/common/testkit.h"
@@ -40,35 +41,7 @@ using kelvra_sim::State;
 const uint16_t kNicCapExt = 0xC011;
 const uint16_t kPerfCtrl = 0xC014;
 
-// Environment variables a test sets, restored afterwards.
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const char* value) : name_(name)
-    {
-        const char* old = getenv(name);
-        had_ = old != nullptr;
-        if (had_) {
-            old_ = old;
-        }
-        if (value != nullptr) {
-            setenv(name, value, 1);
-        } else {
-            unsetenv(name);
-        }
-    }
-    ~ScopedEnv()
-    {
-        if (had_) {
-            setenv(name_.c_str(), old_.c_str(), 1);
-        } else {
-            unsetenv(name_.c_str());
-        }
-    }
-
-private:
-    std::string name_, old_;
-    bool had_ = false;
-};
+using access_test::ScopedEnv;
 
 FunctionSpec default_spec()
 {
@@ -116,6 +89,11 @@ protected:
         sim_.reset();
         config_.reset();
         host_.reset();
+        // The gearbox mailbox base is read once per process and the ICMD
+        // set-up makes its device the current one: each test starts without
+        // either.
+        gbox_gw_start_addr = 0xFFFF;
+        delete_instance();
     }
 
     template <typename Fn>

@@ -19,6 +19,7 @@
 
 #include <gtest/gtest.h>
 
+#include "access/discovery_test_hooks.h"
 #include "tests/common/testkit.h"
 #include "tests/sim/sim.h"
 #include "tests/sim/sim_fuse.h"
@@ -40,6 +41,9 @@ protected:
         }
         host_.reset(new kelvra_sim::Host(spec));
         tree_.reset(new kelvra_sim::SysfsMount(*host_));
+        // The user-level decision is made once per process: make it again
+        // from this host's trees.
+        reset_ul_mode_for_tests();
         return *host_;
     }
     kelvra_sim::Host& start_preset(const char* name) { return start(kelvra_sim::host_preset(name)); }
@@ -47,6 +51,7 @@ protected:
 
     void TearDown() override
     {
+        reset_ul_mode_for_tests();
         tree_.reset();
         host_.reset();
         for (auto it = mounts_.rbegin(); it != mounts_.rend(); ++it) {
