@@ -41,6 +41,7 @@ class Wire : public testing::Test {
 protected:
     void SetUp() override
     {
+        umad_world_reset();
         world = umad_world_get();
         files.write("guid2lid", std::string(ib_test::kGuid) + " 1 100\n");
         files.write("guid2mkey", std::string(ib_test::kGuid) + " 0x1122334455667788\n");
