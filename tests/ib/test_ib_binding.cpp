@@ -173,13 +173,12 @@ TEST_F(Binding, ReplyOverwritesTheRequestInPlace)
     EXPECT_EQ(wrapper->SmpQueryStatusVia(smp, 0xFF52, 0, 0, status), nullptr);
 }
 
-TEST_F(Binding, DirectedRouteLooksUpNoKeyAndRefusesLidOnlyMads)
+TEST_F(Binding, DirectedRouteTakesTheKeysOfLid0AndRefusesLidOnlyMads)
 {
-    // Keys enabled, but guid2lid covers no LID 0: a lookup would fail the
-    // device's creation.
     KeyFiles files(std::string("mkey_enable=yes\nvskey_enable=yes\nsm_config_dir=DIR\n"));
-    files.write("guid2lid", std::string(ib_test::kGuid) + " 0x10 0x1f\n");
+    files.write("guid2lid", std::string(ib_test::kGuid) + " 0 0x1f\n");
     files.write("guid2mkey", std::string(ib_test::kGuid) + " 0x1234\n");
+    files.write("guid2vskey", std::string(ib_test::kGuid) + " 0x0102030405060708\n");
     ib_test::LogEverything();
     Prepare("0,1,4", IB_DEST_DRPATH);
 
@@ -200,15 +199,15 @@ TEST_F(Binding, DirectedRouteLooksUpNoKeyAndRefusesLidOnlyMads)
     EXPECT_EQ(status, 10);
     EXPECT_EQ(Journal(), "") << "nothing sent";
 
-    // The other MADs still go out, without keys.
+    // The other MADs still go out, with the keys of LID 0.
     SmpMadBuffer smp;
     EXPECT_NE(wrapper->SmpQueryStatusVia(smp, 0x15, 0, 0, status), nullptr);
     EXPECT_NE(wrapper->IBVendorCall(gmp, call), nullptr);
     EXPECT_EQ(Journal(),
-              "smp_mkey_set 0x0\nsmp_query_status_via 0x15 0 0 lid 0\n"
+              "smp_mkey_set 0x1234\nsmp_query_status_via 0x15 0 0 lid 0\n"
               "ib_vendor_call_via class 0xa method 0 attr 0x0 mod 0\n");
-    const uint8_t zeros[8] = {};
-    EXPECT_EQ(memcmp(world->sent, zeros, 8), 0);
+    const uint8_t expected[] = {1, 2, 3, 4, 5, 6, 7, 8};
+    EXPECT_EQ(memcmp(world->sent, expected, 8), 0);
 }
 
 struct VendorCase {
