@@ -220,9 +220,8 @@ uint32_t Pattern(uint32_t address)
 void Attach(IbNode* attached)
 {
     node = attached;
-    umad_world* world = umad_world_get();
-    world->responder = attached ? Answer : nullptr;
-    world->sent_count = 0;
+    umad_world_reset();
+    umad_world_get()->responder = attached ? Answer : nullptr;
 }
 
 }  // namespace ib_test

@@ -78,8 +78,8 @@ struct IbNode {
 
 uint32_t Pattern(uint32_t address);
 
-// Puts the node behind the user-MAD stand-in (null: none) and clears what
-// the stand-in kept.
+// Puts the node behind the user-MAD stand-in (null: none), the stand-in
+// back at its start: no script, nothing sent, nothing pending.
 void Attach(IbNode* node);
 
 }  // namespace ib_test

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "ibmad_world.h"
+#include "tests/ib/capture.h"
 #include "tests/ib/key_fixture.h"
 #include "tov_core/device/ib/LibIBMadWrapper.h"
 
@@ -64,9 +65,9 @@ TEST_F(Binding, SetUpReachesTheLibraryInOrder)
 {
     KeyFiles files(std::string("mkey_enable=no\n"));
     ib_test::LogEverything();
-    testing::internal::CaptureStdout();
+    ib_test::CapturedStdout captured;
     Prepare("16", IB_DEST_LID);
-    std::string out = testing::internal::GetCapturedStdout();
+    std::string out = captured.Take();
     EXPECT_NE(out.find("| Retries number: 3\n"), std::string::npos) << out;
     EXPECT_NE(out.find("| TimeOut: 1000\n"), std::string::npos) << out;
     wrapper->RPCClosePort();
@@ -86,9 +87,9 @@ TEST_F(Binding, PortThatCannotOpenIsAnAllocationFailure)
     world->open_port_fails = 1;
     ib_test::LogEverything();
     LibIBMadWrapper binding;
-    testing::internal::CaptureStdout();
+    ib_test::CapturedStdout captured;
     EXPECT_THROW(binding.RPCOpenPort(nullptr, 0, kClasses, 4), std::bad_alloc);
-    std::string out = testing::internal::GetCapturedStdout();
+    std::string out = captured.Take();
     EXPECT_NE(out.find("[Error]"), std::string::npos) << out;
     EXPECT_NE(out.find("mad_rpc_open_port function failed, source port is null."), std::string::npos) << out;
     EXPECT_NE(Journal().find("mad_rpc_open_port (default) 0 4"), std::string::npos) << Journal();
@@ -172,13 +173,12 @@ TEST_F(Binding, ReplyOverwritesTheRequestInPlace)
     EXPECT_EQ(wrapper->SmpQueryStatusVia(smp, 0xFF52, 0, 0, status), nullptr);
 }
 
-TEST_F(Binding, DirectedRouteLooksUpNoKeyAndRefusesLidOnlyMads)
+TEST_F(Binding, DirectedRouteTakesTheKeysOfLid0AndRefusesLidOnlyMads)
 {
-    // Keys enabled, but guid2lid covers no LID 0: a lookup would fail the
-    // device's creation.
     KeyFiles files(std::string("mkey_enable=yes\nvskey_enable=yes\nsm_config_dir=DIR\n"));
-    files.write("guid2lid", std::string(ib_test::kGuid) + " 0x10 0x1f\n");
+    files.write("guid2lid", std::string(ib_test::kGuid) + " 0 0x1f\n");
     files.write("guid2mkey", std::string(ib_test::kGuid) + " 0x1234\n");
+    files.write("guid2vskey", std::string(ib_test::kGuid) + " 0x0102030405060708\n");
     ib_test::LogEverything();
     Prepare("0,1,4", IB_DEST_DRPATH);
 
@@ -187,9 +187,9 @@ TEST_F(Binding, DirectedRouteLooksUpNoKeyAndRefusesLidOnlyMads)
     ib_vendor_call_t call = {};
     call.mgmt_class = 0x0A;
     int status = -1;
-    testing::internal::CaptureStdout();
+    ib_test::CapturedStdout captured;
     EXPECT_EQ(wrapper->IBVendorCallStatusVia(gmp, call, status), nullptr);
-    std::string out = testing::internal::GetCapturedStdout();
+    std::string out = captured.Take();
     EXPECT_EQ(status, 10);
     EXPECT_NE(out.find("[Warning]"), std::string::npos) << out;
     EXPECT_NE(out.find("Only lid routed is supported for this MAD"), std::string::npos) << out;
@@ -199,15 +199,15 @@ TEST_F(Binding, DirectedRouteLooksUpNoKeyAndRefusesLidOnlyMads)
     EXPECT_EQ(status, 10);
     EXPECT_EQ(Journal(), "") << "nothing sent";
 
-    // The other MADs still go out, without keys.
+    // The other MADs still go out, with the keys of LID 0.
     SmpMadBuffer smp;
     EXPECT_NE(wrapper->SmpQueryStatusVia(smp, 0x15, 0, 0, status), nullptr);
     EXPECT_NE(wrapper->IBVendorCall(gmp, call), nullptr);
     EXPECT_EQ(Journal(),
-              "smp_mkey_set 0x0\nsmp_query_status_via 0x15 0 0 lid 0\n"
+              "smp_mkey_set 0x1234\nsmp_query_status_via 0x15 0 0 lid 0\n"
               "ib_vendor_call_via class 0xa method 0 attr 0x0 mod 0\n");
-    const uint8_t zeros[8] = {};
-    EXPECT_EQ(memcmp(world->sent, zeros, 8), 0);
+    const uint8_t expected[] = {1, 2, 3, 4, 5, 6, 7, 8};
+    EXPECT_EQ(memcmp(world->sent, expected, 8), 0);
 }
 
 struct VendorCase {
@@ -370,9 +370,9 @@ TEST_P(MadStatus, BecomesTheSystemStatusWithAWarning)
 {
     ib_test::LogEverything();
     LibIBMadWrapper binding;
-    testing::internal::CaptureStdout();
+    ib_test::CapturedStdout captured;
     int result = binding.TranslateMadStatus(GetParam().mad_status);
-    std::string out = testing::internal::GetCapturedStdout();
+    std::string out = captured.Take();
     EXPECT_EQ(result, GetParam().expected);
     EXPECT_NE(out.find(std::string("[Warning]")), std::string::npos) << out;
     EXPECT_NE(out.find(std::string("| Mad Status: ") + GetParam().warning + "\n"), std::string::npos) << out;

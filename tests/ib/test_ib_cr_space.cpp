@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/ib/capture.h"
 #include "tests/ib/key_fixture.h"
 #include "tov_core/device/ib/ConfigSpaceAccessMad.h"
 #include "tov_core/tov_core_utils/exception/TovGeneralException.h"
@@ -116,6 +117,7 @@ class CrSpace : public testing::Test {
 protected:
     void SetUp() override
     {
+        umad_world_reset();
         files.write("guid2lid", std::string(ib_test::kGuid) + " 1 100\n");
         files.write("guid2vskey", std::string(ib_test::kGuid) + " 0x0102030405060708\n");
         wrapper = std::make_shared<LibIBMadWrapper>();
@@ -273,14 +275,14 @@ TEST_F(CrSpace, LengthThatIsNoWordMultipleSendsNothing)
     auto form = Form(true);
     uint32_t words[2] = {kUntouched, kUntouched};
     ib_test::LogEverything();
-    testing::internal::CaptureStdout();
+    ib_test::CapturedStdout captured;
     try {
         form->Read(0x100, 6, words);
         ADD_FAILURE() << "accepted";
     } catch (const tov_core::TovGeneralException& e) {
         EXPECT_STREQ(e.what(), "Length should be divided by 4.\n");
     }
-    std::string out = testing::internal::GetCapturedStdout();
+    std::string out = captured.Take();
     EXPECT_NE(out.find("[Error]"), std::string::npos) << out;
     EXPECT_NE(out.find("| Length should be divided by 4.\n"), std::string::npos) << out;
     EXPECT_THROW(form->Write(0x100, 6, words), tov_core::TovGeneralException);

@@ -18,6 +18,7 @@
 #include "tov_core/device/bridge.h"
 #include "tov_core/device/ib/AccessRegisterMad.h"
 #include "tov_core/device/ib/AccessRegisterMadGmp.h"
+#include "tov_core/device/ib/IBDeviceWrapperC.h"
 #include "tov_core/tov_core_utils/exception/TovGeneralException.h"
 
 using ib_test::KeyFiles;
@@ -33,6 +34,14 @@ std::string Journal()
 bool Has(const std::string& text, const std::string& part)
 {
     return text.find(part) != std::string::npos;
+}
+
+// A device that should not have been made is destroyed at once, so that it
+// does not keep the stand-in loaded for the tests after this one.
+void RefuseMade(tov_core::Device* device)
+{
+    destroy_device(device);
+    ADD_FAILURE() << "a device was made";
 }
 
 class Names : public testing::Test {
@@ -126,23 +135,86 @@ TEST_F(Names, UnresolvedDestinationClosesThePortItOpened)
 }
 
 // The product configuration file is asked for before any key, whatever it
-// would say: without it no in-band device is made.
-TEST_F(Names, MissingProductConfigurationMakesNoDevice)
+// would say and whatever the route: without it no in-band device is made.
+struct RouteCase {
+    const char* name;
+    const char* resolve;  // address and route type as they are resolved
+};
+
+void PrintTo(const RouteCase& c, std::ostream* os)
 {
+    *os << c.name;
+}
+
+class MissingProductConfiguration : public Names, public testing::WithParamInterface<RouteCase> {};
+
+TEST_P(MissingProductConfiguration, MakesNoDevice)
+{
+    const RouteCase& c = GetParam();
     ASSERT_EQ(unlink("/etc/tov/tov.conf"), 0);
     tov_core::Device* sentinel = reinterpret_cast<tov_core::Device*>(0x1234);
     tov_core::Device* device = sentinel;
-    EXPECT_EQ(init_device("lid-12", &device), 0);
-    EXPECT_EQ(device, sentinel);
+    EXPECT_EQ(init_device(c.name, &device), 0);
+    if (device != sentinel) {
+        RefuseMade(device);
+        return;
+    }
     std::string journal = Journal();
-    EXPECT_TRUE(Has(journal, "ib_resolve_portid_str_via 12 0\nmad_rpc_close_port\nunload libibmad.so.5\n"))
+    EXPECT_TRUE(Has(journal, std::string("ib_resolve_portid_str_via ") + c.resolve +
+                                 "\nmad_rpc_close_port\nunload libibmad.so.5\n"))
         << "no datagram, the port closed again: " << journal;
     try {
-        DeviceFactory::CreateInstance("lid-12");
-        ADD_FAILURE() << "a device was made";
+        RefuseMade(DeviceFactory::CreateInstance(c.name));
     } catch (const tov_core::TovGeneralException& e) {
         EXPECT_STREQ(e.what(), "Failed to open TOV configuration file: /etc/tov/tov.conf\n");
         EXPECT_EQ(e.GetErrorCode(), 0);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Routes, MissingProductConfiguration,
+                         testing::Values(RouteCase{"lid-12", "12 0"}, RouteCase{"zkl-7", "7 0"},
+                                         RouteCase{"ibdr-0.1", "0,1 1"}));
+
+// A directed route has no LID: with the keys enabled, they are those that
+// OpenSM's files give for LID 0.
+class DirectedRouteKeys : public Names {
+protected:
+    KeyFiles keys{std::string("mkey_enable=yes\nvskey_enable=yes\nsm_config_dir=DIR\n")};
+};
+
+TEST_F(DirectedRouteKeys, Guid2LidLineCoveringLid0GivesTheKeysOfItsGuid)
+{
+    keys.write("guid2lid", std::string("0x0002c90300ffffff 1 0x1f\n") + ib_test::kGuid + " 0 0\n");
+    keys.write("guid2mkey", std::string(ib_test::kGuid) + " 0x1234\n");
+    keys.write("guid2vskey", std::string(ib_test::kGuid) + " 0x5678\n");
+    tov_core::Device* device = nullptr;
+    ASSERT_EQ(init_device("ibdr-0.1", &device), COMMUNICATION_TYPE_IB);
+    ibmad_world_get()->journal_lines = 0;
+    uint8_t data[64] = {};
+    EXPECT_EQ(mad_get(data, 0x15, 0, device), 0);
+    std::string journal = Journal();
+    EXPECT_TRUE(Has(journal, "smp_mkey_set 0x1234\nsmp_query_status_via 0x15 0 0 lid 0\n")) << journal;
+    EXPECT_EQ(destroy_device(device), 0);
+}
+
+TEST_F(DirectedRouteKeys, NoGuid2LidLineCoveringLid0MakesNoDevice)
+{
+    keys.write("guid2lid", std::string(ib_test::kGuid) + " 1 0x1f\n");
+    keys.write("guid2mkey", std::string(ib_test::kGuid) + " 0x1234\n");
+    tov_core::Device* sentinel = reinterpret_cast<tov_core::Device*>(0x1234);
+    tov_core::Device* device = sentinel;
+    EXPECT_EQ(init_device("ibdr-0.1", &device), 0);
+    if (device != sentinel) {
+        RefuseMade(device);
+        return;
+    }
+    std::string journal = Journal();
+    EXPECT_TRUE(Has(journal, "ib_resolve_portid_str_via 0,1 1\nmad_rpc_close_port\nunload libibmad.so.5\n"))
+        << journal;
+    try {
+        RefuseMade(DeviceFactory::CreateInstance("ibdr-0.1"));
+    } catch (const tov_core::TovGeneralException& e) {
+        EXPECT_EQ(std::string(e.what()), "Failed to parse GUID2Lid file: " + keys.dir() + "/guid2lid\n");
     }
 }
 

@@ -18,9 +18,6 @@
 #define MAD_SIZE 256
 #define FAKE_FD 77
 
-static uint8_t pending[MAD_SIZE];
-static int pending_agent = -1;
-
 EXPORT int umad_init(void)
 {
     return 0;
@@ -134,23 +131,25 @@ EXPORT int umad_send(int portid, int agentid, void* umad, int length, int timeou
         memcpy(w->sent[w->sent_count], mad, size);
     }
     w->sent_count++;
+    w->answer_pending = 0;
     if (w->silent) {
-        pending_agent = -1;
         return 0;
     }
-    memcpy(pending, mad, size);
-    pending[3] = 0x81; /* GetResp */
-    pending[4] = (uint8_t)(w->reply_status >> 8);
-    pending[5] = (uint8_t)w->reply_status;
+    uint8_t* answer = w->answer;
+    memset(answer, 0, MAD_SIZE);
+    memcpy(answer, mad, size);
+    answer[3] = 0x81; /* GetResp */
+    answer[4] = (uint8_t)(w->reply_status >> 8);
+    answer[5] = (uint8_t)w->reply_status;
     if (w->reply_length && w->reply_offset < MAD_SIZE) {
         size_t room = MAD_SIZE - w->reply_offset;
-        memcpy(pending + w->reply_offset, w->reply_data, w->reply_length < room ? w->reply_length : room);
+        memcpy(answer + w->reply_offset, w->reply_data, w->reply_length < room ? w->reply_length : room);
     }
-    if (w->responder && !w->responder(mad, pending)) {
-        pending_agent = -1;
+    if (w->responder && !w->responder(mad, answer)) {
         return 0;
     }
-    pending_agent = agentid;
+    w->answer_pending = 1;
+    w->answer_agent = agentid;
     return 0;
 }
 
@@ -159,17 +158,17 @@ EXPORT int umad_recv(int portid, void* umad, int* length, int timeout_ms)
     (void)portid;
     (void)timeout_ms;
     struct ib_user_mad* mad = (struct ib_user_mad*)umad;
-    if (pending_agent < 0) {
+    umad_world* w = umad_world_get();
+    if (!w->answer_pending) {
         return -ETIMEDOUT;
     }
+    w->answer_pending = 0;
     memset(&mad->hdr, 0, sizeof(mad->hdr));
-    memcpy(mad->data, pending, MAD_SIZE);
-    mad->hdr.id = (uint32_t)pending_agent;
+    memcpy(mad->data, w->answer, MAD_SIZE);
+    mad->hdr.id = (uint32_t)w->answer_agent;
     mad->hdr.length = MAD_SIZE;
     if (length) {
         *length = MAD_SIZE;
     }
-    int agent = pending_agent;
-    pending_agent = -1;
-    return agent;
+    return w->answer_agent;
 }

@@ -39,9 +39,16 @@ typedef struct umad_world {
     int registered_count;
     int open_calls;
     int close_calls;
+
+    /* the answer prepared for the next receive */
+    int answer_pending;
+    int answer_agent;
+    uint8_t answer[UMAD_WORLD_MAD];
 } umad_world;
 
 umad_world* umad_world_get(void);
+/* Back to the start: no script, nothing sent, nothing pending. */
+void umad_world_reset(void);
 /* The n-th datagram sent (0 = first), or null. */
 const uint8_t* umad_world_sent(int n);
 

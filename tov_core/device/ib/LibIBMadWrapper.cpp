@@ -179,14 +179,9 @@ void LibIBMadWrapper::IBResolvePortIDStr(const std::string& address, int routeTy
 
 void LibIBMadWrapper::InitializeKeys()
 {
-    // The OpenSM files map LIDs to keys; a directed route has no LID, and
-    // whatever key a line for "LID 0" held would belong to no device.
-    if (m_oPortId.lid <= 0) {
-        TOV_LOG_INFO("Directed route: no LID-based management keys are looked up");
-        m_uMKey = 0;
-        m_uVSKey = 0;
-        return;
-    }
+    // A directed route resolves to LID 0: its keys are those OpenSM's
+    // files give for LID 0, and the lookup fails as for any LID that no
+    // guid2lid line covers.
     uint32_t lid = static_cast<uint32_t>(m_oPortId.lid);
     MKey mkey;
     m_uMKey = mkey.GetMKey(lid);

@@ -55,9 +55,10 @@ public:
     // or IB_DEST_DRPATH (comma-separated hops). Throws std::runtime_error
     // "ib_resolve_portid failed." when libibmad refuses.
     void IBResolvePortIDStr(const std::string& address, int routeType);
-    // Looks the two keys up by the destination's LID (M_Key first). A
-    // directed route has no LID, so both keys stay 0. Passes on the key
-    // lookup's exceptions.
+    // Looks the two keys up by the destination's LID (M_Key first); a
+    // directed route is looked up as LID 0. Passes on the key lookup's
+    // exceptions: without /etc/tov/tov.conf, or with a lookup enabled and
+    // no guid2lid line covering the LID, it throws.
     void InitializeKeys();
 
     // SMP exchanges; a timeout of 0 means the port's timeout. The status
