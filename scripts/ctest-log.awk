@@ -15,13 +15,24 @@
 /^ *Start +[0-9]+: / { next }
 
 # "  3/40 Test  #12: Suite.Test ......   Passed    0.05 sec"
+# ctest's own result lines count 1/N, 2/N, ... in the order they are
+# printed, and the first comes before any test's output. A line of that
+# shape inside a failed test's output (a test that runs ctest itself) breaks
+# the sequence: it is output, printed as it stands.
 /^ *[0-9]+\/[0-9]+ Test +#[0-9]+: / {
     split($1, progress, "/")
-    done = progress[1] + 0
-    total = progress[2] + 0
+    if (total == 0 && progress[1] == 1) {
+        total = progress[2] + 0
+    }
+    if (progress[2] + 0 != total || progress[1] + 0 != done + 1) {
+        print
+        fflush()
+        next
+    }
+    done++
     passed += ($0 ~ / +Passed +[0-9.]+ sec$/)
     # Progress first: a failure's output follows its result line.
-    tenth = total > 0 ? int(done * 10 / total) : 0
+    tenth = int(done * 10 / total)
     if (tenth > shown) {
         shown = tenth
         printf "-- %s: %d of %d tests done, %d not passed\n", variant, done, total, done - passed

@@ -80,3 +80,25 @@ TEST(Readme, LayoutNamesEveryTopLevelFolder)
 }
 
 }  // namespace
+
+// The README's one-test recipe fails on a name that matches nothing (a
+// typo), instead of saying so and passing; run against a test tree of its
+// own, so that no second ctest writes into this build's logs.
+TEST(Readme, OneTestRecipeFailsOnANameThatMatchesNothing)
+{
+    std::string recipe = line_starting(readme(), "ctest --test-dir build-test-plain -R NAME");
+    ASSERT_NE(recipe, "") << "no -R recipe in the README";
+    recipe = recipe.substr(0, recipe.find('#'));
+    testkit::TempDir tree;
+    tree.write("CTestTestfile.cmake", "add_test(Only.Test \"/bin/true\")\n");
+    recipe = replace_all(recipe, "build-test-plain", tree.path());
+    struct Case {
+        const char* name;
+        int status;
+    };
+    for (Case c : {Case{"Only", 0}, Case{"Onyl", 1}}) {
+        SCOPED_TRACE(c.name);
+        auto r = testkit::run({"/bin/sh", "-c", replace_all(recipe, "NAME", c.name)});
+        EXPECT_EQ(r.status != 0, c.status != 0) << recipe << "\n" << r.out << r.err;
+    }
+}
