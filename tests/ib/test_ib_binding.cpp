@@ -12,7 +12,7 @@
 #include <string>
 
 #include "ibmad_world.h"
-#include "tests/ib/capture.h"
+#include "tests/common/capture.h"
 #include "tests/ib/key_fixture.h"
 #include "tov_core/device/ib/LibIBMadWrapper.h"
 
@@ -65,9 +65,9 @@ TEST_F(Binding, SetUpReachesTheLibraryInOrder)
 {
     KeyFiles files(std::string("mkey_enable=no\n"));
     ib_test::LogEverything();
-    ib_test::CapturedStdout captured;
+    testkit::CapturedStdout captured;
     Prepare("16", IB_DEST_LID);
-    std::string out = captured.Take();
+    std::string out = captured.take();
     EXPECT_NE(out.find("| Retries number: 3\n"), std::string::npos) << out;
     EXPECT_NE(out.find("| TimeOut: 1000\n"), std::string::npos) << out;
     wrapper->RPCClosePort();
@@ -87,9 +87,9 @@ TEST_F(Binding, PortThatCannotOpenIsAnAllocationFailure)
     world->open_port_fails = 1;
     ib_test::LogEverything();
     LibIBMadWrapper binding;
-    ib_test::CapturedStdout captured;
+    testkit::CapturedStdout captured;
     EXPECT_THROW(binding.RPCOpenPort(nullptr, 0, kClasses, 4), std::bad_alloc);
-    std::string out = captured.Take();
+    std::string out = captured.take();
     EXPECT_NE(out.find("[Error]"), std::string::npos) << out;
     EXPECT_NE(out.find("mad_rpc_open_port function failed, source port is null."), std::string::npos) << out;
     EXPECT_NE(Journal().find("mad_rpc_open_port (default) 0 4"), std::string::npos) << Journal();
@@ -187,9 +187,9 @@ TEST_F(Binding, DirectedRouteTakesTheKeysOfLid0AndRefusesLidOnlyMads)
     ib_vendor_call_t call = {};
     call.mgmt_class = 0x0A;
     int status = -1;
-    ib_test::CapturedStdout captured;
+    testkit::CapturedStdout captured;
     EXPECT_EQ(wrapper->IBVendorCallStatusVia(gmp, call, status), nullptr);
-    std::string out = captured.Take();
+    std::string out = captured.take();
     EXPECT_EQ(status, 10);
     EXPECT_NE(out.find("[Warning]"), std::string::npos) << out;
     EXPECT_NE(out.find("Only lid routed is supported for this MAD"), std::string::npos) << out;
@@ -370,9 +370,9 @@ TEST_P(MadStatus, BecomesTheSystemStatusWithAWarning)
 {
     ib_test::LogEverything();
     LibIBMadWrapper binding;
-    ib_test::CapturedStdout captured;
+    testkit::CapturedStdout captured;
     int result = binding.TranslateMadStatus(GetParam().mad_status);
-    std::string out = captured.Take();
+    std::string out = captured.take();
     EXPECT_EQ(result, GetParam().expected);
     EXPECT_NE(out.find(std::string("[Warning]")), std::string::npos) << out;
     EXPECT_NE(out.find(std::string("| Mad Status: ") + GetParam().warning + "\n"), std::string::npos) << out;

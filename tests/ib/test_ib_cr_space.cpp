@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/ib/capture.h"
+#include "tests/common/capture.h"
 #include "tests/ib/key_fixture.h"
 #include "tov_core/device/ib/ConfigSpaceAccessMad.h"
 #include "tov_core/tov_core_utils/exception/TovGeneralException.h"
@@ -275,14 +275,14 @@ TEST_F(CrSpace, LengthThatIsNoWordMultipleSendsNothing)
     auto form = Form(true);
     uint32_t words[2] = {kUntouched, kUntouched};
     ib_test::LogEverything();
-    ib_test::CapturedStdout captured;
+    testkit::CapturedStdout captured;
     try {
         form->Read(0x100, 6, words);
         ADD_FAILURE() << "accepted";
     } catch (const tov_core::TovGeneralException& e) {
         EXPECT_STREQ(e.what(), "Length should be divided by 4.\n");
     }
-    std::string out = captured.Take();
+    std::string out = captured.take();
     EXPECT_NE(out.find("[Error]"), std::string::npos) << out;
     EXPECT_NE(out.find("| Length should be divided by 4.\n"), std::string::npos) << out;
     EXPECT_THROW(form->Write(0x100, 6, words), tov_core::TovGeneralException);

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/ib/capture.h"
+#include "tests/common/capture.h"
 #include "tests/ib/node_fixture.h"
 #include "tov_core/device/Device.h"
 #include "tov_core/device/bridge.h"
@@ -62,9 +62,9 @@ protected:
 TEST_F(InBandDevice, NodeAnsweringTheProbeByGmpGetsGmpChunks)
 {
     ib_test::LogEverything();
-    ib_test::CapturedStdout captured;
+    testkit::CapturedStdout captured;
     Open();
-    std::string out = captured.Take();
+    std::string out = captured.take();
     EXPECT_TRUE(Has(out, "| For this LID using GMP MAD\n")) << out;
     EXPECT_EQ(get_ib_max_chunk_size(device), 224);
 
@@ -81,9 +81,9 @@ TEST_F(InBandDevice, NodeSilentToTheGmpProbeGoesBySmp)
 {
     node.gmp_cr = false;
     ib_test::LogEverything();
-    ib_test::CapturedStdout captured;
+    testkit::CapturedStdout captured;
     Open();
-    std::string out = captured.Take();
+    std::string out = captured.take();
     EXPECT_TRUE(Has(out, "| For this LID using SMP MAD\n")) << out;
     EXPECT_EQ(get_ib_max_chunk_size(device), 56);
 
@@ -327,9 +327,9 @@ TEST_F(InBandDevice, RawSmpGoesOutAndItsReplyComesBack)
     uint8_t data[64] = {};
     data[5] = 0x01;  // semaphore lock: op 1
     ib_test::LogEverything();
-    ib_test::CapturedStdout captured;
+    testkit::CapturedStdout captured;
     ASSERT_EQ(mad_set(data, 0xFF53, 0, device), 0);
-    std::string out = captured.Take();
+    std::string out = captured.take();
     EXPECT_EQ(node.seen.back().method(), 0x02);
     EXPECT_EQ(node.seen.back().attribute(), 0xFF53);
     EXPECT_EQ(data[8] << 24 | data[9] << 16 | data[10] << 8 | data[11], 0x1234) << "the granted key";
@@ -337,9 +337,9 @@ TEST_F(InBandDevice, RawSmpGoesOutAndItsReplyComesBack)
     EXPECT_TRUE(Has(out, "IBDeviceWrapperC.cpp_mad_set():")) << out;
 
     memset(data, 0, sizeof(data));
-    ib_test::CapturedStdout captured2;
+    testkit::CapturedStdout captured2;
     ASSERT_EQ(mad_get(data, 0x12, 0, device), 0);
-    out = captured2.Take();
+    out = captured2.take();
     EXPECT_EQ(node.seen.back().method(), 0x01);
     EXPECT_TRUE(Has(out, "| Method: GET\n")) << out;
     EXPECT_TRUE(Has(out, "| Attribute ID: 0x12\n")) << out;
@@ -375,9 +375,9 @@ TEST_P(ResetTimer, FromTheEnvironment)
         unsetenv("QZCR_SWRESET_TIMER");
     }
     ib_test::LogEverything();
-    ib_test::CapturedStdout captured;
+    testkit::CapturedStdout captured;
     int result = reset_ib_device(device);
-    std::string out = captured.Take();
+    std::string out = captured.take();
     unsetenv("QZCR_SWRESET_TIMER");
     EXPECT_EQ(result, 0);
     ASSERT_EQ(node.resets.size(), 1u);
@@ -408,11 +408,11 @@ TEST_F(InBandDevice, ManagedSwitchWithoutTheCapabilityRefusesTheReset)
     node.switch_info_byte16 = 0x08;
     node.capability_mask = ~kSwReset;
     ib_test::LogEverything();
-    ib_test::CapturedStdout captured;
+    testkit::CapturedStdout captured;
     errno = 0;
     EXPECT_EQ(reset_ib_device(device), -1);
     int error = errno;
-    std::string out = captured.Take();
+    std::string out = captured.take();
     EXPECT_EQ(error, ENOTSUP);
     EXPECT_TRUE(Has(out, "| Reset Operation not supported by device\n")) << out;
     EXPECT_TRUE(node.resets.empty());
@@ -472,9 +472,9 @@ TEST_F(InBandDevice, SwitchSilentToSwitchInfoIsResetAsUnmanaged)
     node.switch_info_answers = false;
     node.capability_mask = ~kSwReset;
     ib_test::LogEverything();
-    ib_test::CapturedStdout captured;
+    testkit::CapturedStdout captured;
     int result = reset_ib_device(device);
-    std::string out = captured.Take();
+    std::string out = captured.take();
     EXPECT_EQ(result, 0);
     EXPECT_TRUE(Has(out, "[Debug]") && Has(out, "GmpMadReset.cpp_IsNodeManaged():") &&
                 Has(out, "| Switch is Unmanaged\n"))

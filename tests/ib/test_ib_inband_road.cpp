@@ -19,7 +19,7 @@
 #include "access/ul_context.h"
 #include "access/access_register.h"
 #include "access/user_level.h"
-#include "tests/ib/capture.h"
+#include "tests/common/capture.h"
 #include "tests/ib/node_fixture.h"
 #include "tov_core/device/bridge.h"
 
@@ -436,9 +436,9 @@ TEST_F(InbandHandle, LockRecordOnTheWireAndItsAnswer)
 {
     uint32_t key = 0, bit = 9;
     uint8_t byte = 9;
-    ib_test::CapturedStderr captured;
+    testkit::CapturedStderr captured;
     ASSERT_EQ(mib_semaphore_lock_vs_mad(mf, 1, 0x1234, 0, &key, &bit, &byte, 1), 0);
-    EXPECT_EQ(captured.Take(), "") << "quiet without TOV_DEBUG";
+    EXPECT_EQ(captured.take(), "") << "quiet without TOV_DEBUG";
     ASSERT_EQ(node.seen.size(), 1u);
     EXPECT_EQ(Last().method(), 0x02);
     EXPECT_EQ(Last().attribute(), 0xFF53);
@@ -459,9 +459,9 @@ TEST_F(InbandHandle, ReleaseCarriesTheKeyAndTraces)
     uint32_t key = 7, bit = 0;
     uint8_t byte = 0;
     setenv("TOV_DEBUG", "1", 1);
-    ib_test::CapturedStderr captured;
+    testkit::CapturedStderr captured;
     ASSERT_EQ(mib_semaphore_lock_vs_mad(mf, 3, 0x10, 0xCAFE0001, &key, &bit, &byte, 0), 0);
-    std::string err = captured.Take();
+    std::string err = captured.take();
     unsetenv("TOV_DEBUG");
     EXPECT_EQ(Last().method(), 0x01) << "method 0 goes as a Get";
     EXPECT_EQ(Last().bytes[64 + 5] & 3, 3);
@@ -506,9 +506,9 @@ TEST_F(InbandHandle, IcmdLockAndReleaseNameNoAddress)
 TEST_F(InbandHandle, QueryDecidesDatagramLocking)
 {
     setenv("TOV_DEBUG", "1", 1);
-    ib_test::CapturedStderr captured;
+    testkit::CapturedStderr captured;
     EXPECT_EQ(mib_semaphore_lock_is_supported(mf), 1);
-    std::string err = captured.Take();
+    std::string err = captured.take();
     unsetenv("TOV_DEBUG");
     EXPECT_EQ(err, "###### QUERY #####\n# MAX_SEM_ADDR: 0x40\n#################\n");
     EXPECT_EQ(Last().method(), 0x01) << "the query is a Get";

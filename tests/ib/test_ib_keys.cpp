@@ -9,7 +9,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "tests/ib/capture.h"
+#include "tests/common/capture.h"
 #include "tests/ib/key_fixture.h"
 #include "tov_core/device/ib/BaseKey.h"
 #include "tov_core/tov_core_utils/exception/TovGeneralException.h"
@@ -236,9 +236,9 @@ TEST(ManagementKeys, MissingKeyFileGivesKeyZeroWithAWarning)
     ib_test::LogEverything();
     KeyFiles files(std::string("vskey_enable=yes\nsm_config_dir=DIR\n"));
     files.write("guid2lid", G(" 1 100\n"));
-    ib_test::CapturedStdout captured;
+    testkit::CapturedStdout captured;
     uint64_t key = VSKey().GetVSKey(16);
-    std::string out = captured.Take();
+    std::string out = captured.take();
     EXPECT_EQ(key, 0u);
     EXPECT_NE(out.find("[Warning]"), std::string::npos) << out;
     EXPECT_NE(out.find("Unable to find Guid2Key file: " + files.dir() + "/guid2vskey"), std::string::npos) << out;

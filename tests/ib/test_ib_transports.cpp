@@ -10,7 +10,7 @@
 #include <string>
 
 #include "ibmad_world.h"
-#include "tests/ib/capture.h"
+#include "tests/common/capture.h"
 #include "tests/ib/key_fixture.h"
 #include "tov_core/device/ib/ClassAMad.h"
 #include "tov_core/device/ib/GmpMad.h"
@@ -85,9 +85,9 @@ TEST_P(SmpStatus, FailsOnAnyMadStatusEvenWithAReply)
     SmpMadBuffer buffer;
     SmpMad mad(wrapper);
     ib_test::LogEverything();
-    ib_test::CapturedStdout captured;
+    testkit::CapturedStdout captured;
     int result = c.set ? mad.Set(buffer, 0, 0xFF50, 0xE0100) : mad.Get(buffer, 0, 0xFF50, 0xE0100);
-    std::string out = captured.Take();
+    std::string out = captured.take();
     EXPECT_EQ(result, c.expected);
     EXPECT_EQ(Has(out, "[Warning]") && Has(out, "| SMP MAD Failed\n"), c.expected != 0) << out;
     EXPECT_EQ(Journal(), std::string("smp_mkey_set 0x0\n") + (c.set ? "smp_set_status_via" : "smp_query_status_via") +
@@ -154,9 +154,9 @@ TEST_F(Transport, ClassAGetSendsWhatSetSends)
     memcpy(setSent, world->sent, sizeof(setSent));
 
     ib_test::LogEverything();
-    ib_test::CapturedStdout captured;
+    testkit::CapturedStdout captured;
     ASSERT_EQ(mad.Get(getBuffer, 10, 0xFF52, 0x2A), 0);
-    std::string out = captured.Take();
+    std::string out = captured.take();
     EXPECT_EQ(world->rpc.mgtclass, setRecord.mgtclass);
     EXPECT_EQ(world->rpc.method, setRecord.method);
     EXPECT_EQ(world->rpc.attr.id, setRecord.attr.id);
@@ -180,9 +180,9 @@ TEST_F(Transport, GmpGoesAsAVendorCallOfClass0AAndOui1405)
     GmpMadBuffer buffer;
     GmpMad mad(wrapper);
     ib_test::LogEverything();
-    ib_test::CapturedStdout captured;
+    testkit::CapturedStdout captured;
     ASSERT_EQ(mad.Get(buffer, 0, 0x51, 0x9001), 0);
-    std::string out = captured.Take();
+    std::string out = captured.take();
     EXPECT_EQ(world->call.method, 1u);
     EXPECT_EQ(world->call.mgmt_class, 0x0Au);
     EXPECT_EQ(world->call.attrid, 0x51u);
@@ -198,9 +198,9 @@ TEST_F(Transport, GmpGoesAsAVendorCallOfClass0AAndOui1405)
         << out;
     EXPECT_TRUE(Has(out, "| Sending GMP MAD.\n")) << out;
 
-    ib_test::CapturedStdout captured2;
+    testkit::CapturedStdout captured2;
     ASSERT_EQ(mad.Set(buffer, 10, 0x50, 7), 0);
-    out = captured2.Take();
+    out = captured2.take();
     EXPECT_EQ(world->call.method, 2u);
     EXPECT_EQ(world->call.timeout, 10u);
     EXPECT_TRUE(Has(out, "| Creating IB Vendor Call structure for GMP set operation.\n")) << out;

@@ -2,14 +2,14 @@
 // the test ends: GoogleTest allows one capture of a stream at a time, so a
 // capture left open by a failed assertion or an exception would end the
 // next test that captures the same stream, and with it the whole program.
-#ifndef KELVRA_TESTS_IB_CAPTURE_H
-#define KELVRA_TESTS_IB_CAPTURE_H
+#ifndef KELVRA_TESTS_COMMON_CAPTURE_H
+#define KELVRA_TESTS_COMMON_CAPTURE_H
 
 #include <gtest/gtest.h>
 
 #include <string>
 
-namespace ib_test {
+namespace testkit {
 
 template <void (*Begin)(), std::string (*End)()>
 class Captured {
@@ -25,7 +25,7 @@ public:
     Captured& operator=(const Captured&) = delete;
 
     // Ends the capture and gives what was written since it began.
-    std::string Take()
+    std::string take()
     {
         if (!open_) {
             return std::string();
@@ -41,6 +41,6 @@ private:
 using CapturedStdout = Captured<testing::internal::CaptureStdout, testing::internal::GetCapturedStdout>;
 using CapturedStderr = Captured<testing::internal::CaptureStderr, testing::internal::GetCapturedStderr>;
 
-}  // namespace ib_test
+}  // namespace testkit
 
 #endif
