@@ -179,10 +179,10 @@ void LibIBMadWrapper::IBResolvePortIDStr(const std::string& address, int routeTy
 
 void LibIBMadWrapper::InitializeKeys()
 {
-    // A directed route resolves to LID 0: its keys are those OpenSM's
-    // files give for LID 0, and the lookup fails as for any LID that no
-    // guid2lid line covers.
-    uint32_t lid = static_cast<uint32_t>(m_oPortId.lid);
+    // A directed route resolves to no positive LID: its keys are those
+    // OpenSM's files give for LID 0, and the lookup fails as for any LID
+    // that no guid2lid line covers.
+    uint32_t lid = m_oPortId.lid > 0 ? static_cast<uint32_t>(m_oPortId.lid) : 0;
     MKey mkey;
     m_uMKey = mkey.GetMKey(lid);
     VSKey vskey;
