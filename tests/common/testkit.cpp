@@ -348,4 +348,18 @@ std::string read_file(const std::string& path)
     return ss.str();
 }
 
+std::string hex(const std::vector<uint8_t>& bytes, const std::string& between)
+{
+    static const char digits[] = "0123456789abcdef";
+    std::string out;
+    for (size_t i = 0; i < bytes.size(); i++) {
+        if (i > 0) {
+            out += between;
+        }
+        out += digits[bytes[i] >> 4];
+        out += digits[bytes[i] & 0xF];
+    }
+    return out;
+}
+
 }  // namespace testkit

@@ -4,6 +4,7 @@
 #ifndef KELVRA_TESTS_TESTKIT_H
 #define KELVRA_TESTS_TESTKIT_H
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -70,6 +71,10 @@ private:
 
 std::string read_file(const std::string& path);
 void make_dirs(const std::string& path);
+
+// The bytes as lower-case hexadecimal digits, two a byte, `between` between
+// two bytes.
+std::string hex(const std::vector<uint8_t>& bytes, const std::string& between = "");
 
 }  // namespace testkit
 

@@ -22,6 +22,7 @@
 
 #include "access/aux_services.h"
 #include "access/mfile.h"
+#include "tests/common/testkit.h"
 #include "tests/device/ndc_fixture.h"
 #include "tov_core/device/usb_devices/QZUSBDeviceWrapperC.h"
 
@@ -67,13 +68,7 @@ struct ReplyCase {
 
 std::string Hex(const Bytes& bytes)
 {
-    std::string out;
-    char piece[8];
-    for (uint8_t b : bytes) {
-        snprintf(piece, sizeof piece, "%02x ", b);
-        out += piece;
-    }
-    return out;
+    return testkit::hex(bytes, " ") + " ";
 }
 
 // Failures print the case by its name and bytes.

@@ -617,15 +617,7 @@ TEST_F(RemoteTest, IcmdRunsOnTheServer)
     EXPECT_EQ(icmd[0].text, "I 0x8400 0x0010 W 0x00000000000000000000000000000000");
     if (icmd[0].reply[0] == 'O') {
         EXPECT_EQ(rc, 0);
-        EXPECT_EQ(icmd[0].reply, "O 0x" + [&] {
-            std::string h;
-            char two[3];
-            for (uint8_t b : data) {
-                snprintf(two, sizeof two, "%02x", b);
-                h += two;
-            }
-            return h;
-        }());
+        EXPECT_EQ(icmd[0].reply, "O 0x" + testkit::hex(data));
     } else {
         EXPECT_NE(rc, 0);
     }

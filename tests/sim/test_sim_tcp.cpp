@@ -3,6 +3,7 @@
  * request kind at each server version, the fault modes, the request record,
  * and that nothing waits without a bound.
  */
+#include "tests/common/testkit.h"
 #include "tests/sim/host_side.h"
 #include "tests/sim/raw_remote_client.h"
 #include "tests/sim/sim_fixture.h"
@@ -32,16 +33,7 @@ std::vector<uint8_t> cap_ext_request()
     return r;
 }
 
-std::string hex(const std::vector<uint8_t>& bytes)
-{
-    std::string out;
-    char b[3];
-    for (uint8_t c : bytes) {
-        snprintf(b, sizeof b, "%02x", c);
-        out += b;
-    }
-    return out;
-}
+using testkit::hex;
 
 std::vector<uint8_t> unhex(const std::string& text)
 {
