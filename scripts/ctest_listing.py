@@ -3,6 +3,9 @@ scripts/test runs on it (check-test-labels, run-whole)."""
 import json
 import subprocess
 
+# The exit status of a helper that could not list the tests.
+LISTING_FAILED = 3
+
 
 def list_tests(build, who):
     """ctest's description of the tests (its json-v1 listing), or None,

@@ -14,6 +14,7 @@
 
 #include "access/mfile_internal.h"
 #include "tests/backends/under_sdk.h"
+#include "tests/common/capture.h"
 #include "tests/tov_core/framework_state.h"
 #include "tov_core/device/DeviceFactory.h"
 #include "tov_core/device/bridge.h"
@@ -476,7 +477,7 @@ TEST_F(SwitchSDK, CrInfoLinesShowOnlyWordsTheBufferHolds)
     memcpy(world()->cr_space + 0x40, word, sizeof word);
 
     uint32_t data[1] = {5};
-    tov_test::StdoutCapture capture;
+    testkit::CapturedStdout capture;
     int wrote = config_space_access_write(4096, 4, data, sw.device());
     data[0] = 0xDEAD;
     int read_word = config_space_access_read(0x40, 4, data, sw.device());

@@ -8,7 +8,7 @@
 
 #include "tests/common/testkit.h"
 #include "tests/device_info/device_info_files.h"
-#include "tests/tov_core/framework_state.h"
+#include "tests/common/capture.h"
 #include "tov_core/device/device_info/DeviceInfo.h"
 #include "tov_core/device/pyx_device/wrapper/PyxDeviceWrapperC.h"
 
@@ -294,7 +294,7 @@ std::string Lines(const std::vector<uint32_t>& ids)
 
 std::string Printed(void (*printer)(void))
 {
-    tov_test::StdoutCapture capture;
+    testkit::CapturedStdout capture;
     printer();
     return capture.take();
 }

@@ -10,6 +10,7 @@
 
 #include "tests/common/testkit.h"
 #include "tests/device_info/device_info_files.h"
+#include "tests/common/capture.h"
 #include "tests/tov_core/framework_state.h"
 #include "tests/tov_core/log_lines.h"
 #include "tov_core/device/pyx_device/wrapper/PyxDeviceWrapperC.h"
@@ -459,7 +460,7 @@ TEST(FlatTexts, NullArgumentsAreFailures)
 TEST(FlatLogging, EachFailureIsLoggedWithTheFunctionsLocation)
 {
     tov_test::PrintLogFrom("3");
-    tov_test::StdoutCapture capture;
+    testkit::CapturedStdout capture;
     EXPECT_EQ(Text(get_device_name), kUntouched);
     std::string out = tov_test::normalise_log(capture.take());
     EXPECT_EQ(out,
@@ -475,7 +476,7 @@ TEST(FlatLogging, KeyOfAnotherSectionIsMissingAndNamed)
     dir.write("0x20d.json", dit::Document("0x20d", dit::Device()));
     ASSERT_EQ(create_instance_with_json_dir(0x20D, dir.path().c_str()), 0);
     tov_test::PrintLogFrom("3");
-    tov_test::StdoutCapture capture;
+    testkit::CapturedStdout capture;
     EXPECT_EQ(get_field_as_int("fw_major", "tracers_info"), 0);
     std::string out = tov_test::normalise_log(capture.take());
     const std::string text = "-E- the following field is not available in device_info JSON: \"fw_major\"\n\n";
@@ -490,7 +491,7 @@ TEST(FlatLogging, WrongTypeIsLoggedNamingKeyAndFile)
     std::string path = dir.write("0x20d.json", dit::Document("0x20d", device));
     ASSERT_EQ(create_instance_with_json_dir(0x20D, dir.path().c_str()), 0);
     tov_test::PrintLogFrom("3");
-    tov_test::StdoutCapture capture;
+    testkit::CapturedStdout capture;
     EXPECT_EQ(get_cmd_ptr_bitlen(), 24);
     std::string out = capture.take();
     EXPECT_NE(out.find("PyxDeviceWrapperC.cpp_get_cmd_ptr_bitlen():"), std::string::npos) << out;

@@ -9,6 +9,7 @@
 #include "tests/common/fixed_paths.h"
 #include "tests/common/testkit.h"
 #include "tests/device_info/device_info_files.h"
+#include "tests/common/capture.h"
 #include "tests/tov_core/framework_state.h"
 #include "tov_core/device/device_info/DeviceInfo.h"
 #include "tov_core/device/device_info/parsers/DeviceInfoJsonParser.h"
@@ -174,7 +175,7 @@ TEST(JsonFile, FailureIsLoggedAtErrorBeforeItIsThrown)
 {
     tov_test::PrintLogFrom("3");
     testkit::TempDir dir;
-    tov_test::StdoutCapture capture;
+    testkit::CapturedStdout capture;
     std::string text = ConstructionFailure("0x20d", dir.path());
     std::string out = capture.take();
     EXPECT_NE(out.find("[Error]"), std::string::npos) << out;

@@ -7,6 +7,7 @@
 
 #include "tests/common/testkit.h"
 #include "tests/device_info/device_info_files.h"
+#include "tests/common/capture.h"
 #include "tests/tov_core/framework_state.h"
 #include "tests/tov_core/log_lines.h"
 #include "tov_core/device/device_info/DeviceInfo.h"
@@ -32,7 +33,7 @@ std::string CurrentName()
 TEST(PyxDevice, NoCurrentDeviceBeforeTheFirstCreate)
 {
     tov_test::PrintLogFrom("3");
-    tov_test::StdoutCapture capture;
+    testkit::CapturedStdout capture;
     try {
         PyxDevice::GetInstance();
         FAIL() << "a device without CreateInstance";
@@ -202,7 +203,7 @@ TEST(PyxDevice, UnknownFamilyIsLoggedAndFalse)
     device["general_info"]["series_index"] = 5;
     dir.write("0x20d.json", dit::Document("0x20d", device));
     PyxDevice& current = PyxDevice::CreateInstance(0x20Du, dir.path());
-    tov_test::StdoutCapture capture;
+    testkit::CapturedStdout capture;
     EXPECT_FALSE(current.IsAbove("Varda9"));
     EXPECT_FALSE(current.IsBelow("Varda9"));
     std::string out = tov_test::normalise_log(capture.take());

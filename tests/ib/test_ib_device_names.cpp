@@ -44,6 +44,29 @@ void RefuseMade(tov_core::Device* device)
     ADD_FAILURE() << "a device was made";
 }
 
+// `name` makes no device: the bridge leaves the caller's pointer alone after
+// resolving `resolve` (address and route type) and closing the port again,
+// with no datagram sent; the factory throws `why`.
+void ExpectNoDevice(const char* name, const std::string& resolve, const std::string& why)
+{
+    tov_core::Device* sentinel = reinterpret_cast<tov_core::Device*>(0x1234);
+    tov_core::Device* device = sentinel;
+    EXPECT_EQ(init_device(name, &device), 0);
+    if (device != sentinel) {
+        RefuseMade(device);
+        return;
+    }
+    std::string journal = Journal();
+    EXPECT_TRUE(Has(journal, "ib_resolve_portid_str_via " + resolve + "\nmad_rpc_close_port\nunload libibmad.so.5\n"))
+        << "no datagram, the port closed again: " << journal;
+    try {
+        RefuseMade(DeviceFactory::CreateInstance(name));
+    } catch (const tov_core::TovGeneralException& e) {
+        EXPECT_EQ(std::string(e.what()), why);
+        EXPECT_EQ(e.GetErrorCode(), 0);
+    }
+}
+
 class Names : public testing::Test {
 protected:
     void SetUp() override { ibmad_world_reset(); }
@@ -152,23 +175,7 @@ TEST_P(MissingProductConfiguration, MakesNoDevice)
 {
     const RouteCase& c = GetParam();
     ASSERT_EQ(unlink("/etc/tov/tov.conf"), 0);
-    tov_core::Device* sentinel = reinterpret_cast<tov_core::Device*>(0x1234);
-    tov_core::Device* device = sentinel;
-    EXPECT_EQ(init_device(c.name, &device), 0);
-    if (device != sentinel) {
-        RefuseMade(device);
-        return;
-    }
-    std::string journal = Journal();
-    EXPECT_TRUE(Has(journal, std::string("ib_resolve_portid_str_via ") + c.resolve +
-                                 "\nmad_rpc_close_port\nunload libibmad.so.5\n"))
-        << "no datagram, the port closed again: " << journal;
-    try {
-        RefuseMade(DeviceFactory::CreateInstance(c.name));
-    } catch (const tov_core::TovGeneralException& e) {
-        EXPECT_STREQ(e.what(), "Failed to open TOV configuration file: /etc/tov/tov.conf\n");
-        EXPECT_EQ(e.GetErrorCode(), 0);
-    }
+    ExpectNoDevice(c.name, c.resolve, "Failed to open TOV configuration file: /etc/tov/tov.conf\n");
 }
 
 INSTANTIATE_TEST_SUITE_P(Routes, MissingProductConfiguration,
@@ -201,21 +208,7 @@ TEST_F(DirectedRouteKeys, NoGuid2LidLineCoveringLid0MakesNoDevice)
 {
     keys.write("guid2lid", std::string(ib_test::kGuid) + " 1 0x1f\n");
     keys.write("guid2mkey", std::string(ib_test::kGuid) + " 0x1234\n");
-    tov_core::Device* sentinel = reinterpret_cast<tov_core::Device*>(0x1234);
-    tov_core::Device* device = sentinel;
-    EXPECT_EQ(init_device("ibdr-0.1", &device), 0);
-    if (device != sentinel) {
-        RefuseMade(device);
-        return;
-    }
-    std::string journal = Journal();
-    EXPECT_TRUE(Has(journal, "ib_resolve_portid_str_via 0,1 1\nmad_rpc_close_port\nunload libibmad.so.5\n"))
-        << journal;
-    try {
-        RefuseMade(DeviceFactory::CreateInstance("ibdr-0.1"));
-    } catch (const tov_core::TovGeneralException& e) {
-        EXPECT_EQ(std::string(e.what()), "Failed to parse GUID2Lid file: " + keys.dir() + "/guid2lid\n");
-    }
+    ExpectNoDevice("ibdr-0.1", "0,1 1", "Failed to parse GUID2Lid file: " + keys.dir() + "/guid2lid\n");
 }
 
 // A line that only mentions the enabling key, behind a comment sign, wants

@@ -4,6 +4,7 @@
 // when an executable runs many in one process, in any order and repeated.
 #include "tests/tov_core/framework_state.h"
 
+#include <gtest/gtest.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -50,6 +51,14 @@ void RestoreEnvironment(const std::map<std::string, std::string>& saved)
     }
 }
 
+// The logger reads TOV_PRINT_LOG once, when it is made: dropped, the next
+// test's logger reads the environment that test sees.
+void ResetFrameworkState()
+{
+    tov_core::PyxDevice::DeleteInstance();
+    tov_core::Logger::DeleteInstance();
+}
+
 class FrameworkStateReset : public testing::EmptyTestEventListener {
     void OnTestStart(const testing::TestInfo&) override
     {
@@ -75,14 +84,6 @@ const bool registered = [] {
 void PrintLogFrom(const char* level)
 {
     setenv("TOV_PRINT_LOG", level, 1);
-    tov_core::Logger::DeleteInstance();
-}
-
-// The logger reads TOV_PRINT_LOG once, when it is made: dropped, the next
-// test's logger reads the environment that test sees.
-void ResetFrameworkState()
-{
-    tov_core::PyxDevice::DeleteInstance();
     tov_core::Logger::DeleteInstance();
 }
 

@@ -9,25 +9,11 @@
 #ifndef KELVRA_TESTS_TOV_CORE_FRAMEWORK_STATE_H
 #define KELVRA_TESTS_TOV_CORE_FRAMEWORK_STATE_H
 
-#include <gtest/gtest.h>
-
-#include "tests/common/capture.h"
-
-#include <string>
-
 namespace tov_test {
-
-// Captures that end however a test ends (tests/common/capture.h).
-using StdoutCapture = testkit::CapturedStdout;
-using StderrCapture = testkit::CapturedStderr;
 
 // Sets TOV_PRINT_LOG to `level` and drops the logger, which read the
 // variable when it was made: the next message makes one that reads it anew.
 void PrintLogFrom(const char* level);
-
-// The reset that framework_state.cpp runs around every test case; a test
-// may call it itself to start over in the middle.
-void ResetFrameworkState();
 
 }  // namespace tov_test
 

@@ -6,7 +6,7 @@
 
 #include "tests/common/testkit.h"
 #include "tests/common/fixed_paths.h"
-#include "tests/tov_core/framework_state.h"
+#include "tests/common/capture.h"
 #include "tov_core/tov_core_utils/exception/TovGeneralException.h"
 #include "tov_core/tov_core_utils/tov_config_parser/TovConfigParser.h"
 #include "tov_core/tov_core_utils/tov_config_parser/tov_config_file.h"
@@ -112,7 +112,7 @@ TEST_F(ConfigFileTest, MissingFileThrowsTheOpenError)
 {
     std::string path = dir_.file("absent.conf");
     TovConfigParser parser(path, '=');
-    tov_test::StdoutCapture capture;
+    testkit::CapturedStdout capture;
     try {
         parser.GetFieldValue("device_info");
         ADD_FAILURE() << "no exception";

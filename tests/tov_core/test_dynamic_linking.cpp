@@ -5,7 +5,7 @@
 #include <dlfcn.h>
 #include <stdlib.h>
 
-#include "tests/tov_core/framework_state.h"
+#include "tests/common/capture.h"
 #include "tests/tov_core/log_lines.h"
 #include "tov_core/tov_core_utils/exception/TovGeneralException.h"
 #include "tov_core/tov_core_utils/load_shared_library/DynamicLinking.h"
@@ -53,7 +53,7 @@ TEST_F(DynamicLinkingTest, FactoryHandsOutANewEmptyLoaderEveryCall)
 TEST_F(DynamicLinkingTest, LoadsAndResolvesAndLogsEachStep)
 {
     auto loader = FactoryDynamicLinking::GetInstance();
-    tov_test::StdoutCapture capture;
+    testkit::CapturedStdout capture;
     loader->LoadDynamicLibrary(LIB_A);
     EXPECT_EQ(call_answer(*loader), 1);
     std::string out = capture.take();
@@ -67,7 +67,7 @@ TEST_F(DynamicLinkingTest, LoadsAndResolvesAndLogsEachStep)
 TEST_F(DynamicLinkingTest, MissingLibraryThrowsTheFrameworkExceptionWithTheLoaderText)
 {
     auto loader = FactoryDynamicLinking::GetInstance();
-    tov_test::StdoutCapture capture;
+    testkit::CapturedStdout capture;
     try {
         loader->LoadDynamicLibrary("/nonexistent/libnothing.so");
         ADD_FAILURE() << "no exception";
@@ -87,7 +87,7 @@ TEST_F(DynamicLinkingTest, MissingSymbolThrowsWhenMandatoryAndGivesNullWhenOptio
 {
     auto loader = FactoryDynamicLinking::GetInstance();
     loader->LoadDynamicLibrary(LIB_A);
-    tov_test::StdoutCapture capture;
+    testkit::CapturedStdout capture;
     EXPECT_EQ(loader->GetFunctionAddress("tov_test_absent", true), nullptr);
     std::string out = capture.take();
     EXPECT_NE(out.find("[Info] "), std::string::npos);

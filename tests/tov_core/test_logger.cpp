@@ -8,7 +8,7 @@
 #include <unistd.h>
 
 #include "tests/common/fixed_paths.h"
-#include "tests/tov_core/framework_state.h"
+#include "tests/common/capture.h"
 #include "tests/tov_core/log_lines.h"
 #include "tov_core/tov_core_utils/exception/TovGeneralException.h"
 #include "tov_core/tov_core_utils/logger/Logger.h"
@@ -42,7 +42,7 @@ void fresh_logger(const char* env_value)
 
 std::string log_every_level()
 {
-    tov_test::StdoutCapture capture;
+    testkit::CapturedStdout capture;
     Logger::GetInstance(" [here]", "TOV_PRINT_LOG")->Debug("m");
     Logger::GetInstance(" [here]", "TOV_PRINT_LOG")->Info("m");
     Logger::GetInstance(" [here]", "TOV_PRINT_LOG")->Warning("m");
@@ -87,7 +87,7 @@ INSTANTIATE_TEST_SUITE_P(Levels, LoggerFilter,
 TEST(Logger, LineCarriesLevelDateLocationAndMessage)
 {
     fresh_logger("0");
-    tov_test::StdoutCapture capture;
+    testkit::CapturedStdout capture;
     const int line = __LINE__ + 1;
     TOV_LOG_WARNING("disk is full");
     std::string out = capture.take();
@@ -102,7 +102,7 @@ TEST(Logger, LocationOfTheLastGetInstanceIsPrinted)
     fresh_logger("0");
     Logger* logger = Logger::GetInstance(" [first]", "TOV_PRINT_LOG");
     Logger::GetInstance(" [second]", "TOV_PRINT_LOG");
-    tov_test::StdoutCapture capture;
+    testkit::CapturedStdout capture;
     logger->Info("x");
     std::string out = capture.take();
     EXPECT_NE(out.find(" [second] | x\n"), std::string::npos) << out;
@@ -145,7 +145,7 @@ TEST(Logger, DeletedLoggerIsRemadeAndReadsTheVariableAgain)
     Logger* first = Logger::GetInstance("", "TOV_PRINT_LOG");
     EXPECT_EQ(first, Logger::GetInstance("", "TOV_PRINT_LOG"));
     setenv("TOV_PRINT_LOG", "0", 1);
-    tov_test::StdoutCapture capture;
+    testkit::CapturedStdout capture;
     Logger::GetInstance("", "TOV_PRINT_LOG")->Info("kept level");
     Logger::DeleteInstance();
     Logger::GetInstance("", "TOV_PRINT_LOG")->Info("new level");
@@ -161,7 +161,7 @@ TEST(Logger, UpdateEnvVariableRereadsIntoTheSingleton)
     fresh_logger("4");
     setenv("KELVRA_OTHER_LOG", "1", 1);
     Logger::GetInstance("", "TOV_PRINT_LOG")->UpdateEnvVariable("KELVRA_OTHER_LOG");
-    tov_test::StdoutCapture capture;
+    testkit::CapturedStdout capture;
     Logger::GetInstance("", "TOV_PRINT_LOG")->Info("now shown");
     EXPECT_NE(capture.take().find("now shown"), std::string::npos);
     setenv("KELVRA_OTHER_LOG", "x", 1);
@@ -175,7 +175,7 @@ TEST(LoggerInit, CreatesTheDefaultLogDirectoryAndNamesTheUnusedFile)
     tov_test::VarLog var_log(false);
     fresh_logger(nullptr);
     Logger* logger = Logger::GetInstance("", "TOV_PRINT_LOG");
-    tov_test::StdoutCapture capture;
+    testkit::CapturedStdout capture;
     logger->Init(tov_core::SEVERITY_DEBUG, "");
     logger->Init(tov_core::SEVERITY_DEBUG, "");  // every device repeats it
     EXPECT_EQ(capture.take(), "");
@@ -206,13 +206,13 @@ TEST(LoggerInit, ReadOnlyLogDirectoryIsAWarningNotAFailure)
     tov_test::VarLog var_log(true);
     fresh_logger("0");
     Logger* logger = Logger::GetInstance("", "TOV_PRINT_LOG");
-    tov_test::StdoutCapture capture;
+    testkit::CapturedStdout capture;
     EXPECT_NO_THROW(logger->Init(tov_core::SEVERITY_DEBUG, ""));
     std::string out = capture.take();
     EXPECT_EQ(tov_test::normalise_log(out), "[Warning] <time> [tov_core/tov_core_utils/logger/Logger.cpp_Init():N] | "
                                             "Cannot create the directory: /var/log/tov/\n");
     // The logger goes on working.
-    tov_test::StdoutCapture after;
+    testkit::CapturedStdout after;
     Logger::GetInstance(" [after]", "TOV_PRINT_LOG")->Info("still here");
     EXPECT_NE(after.take().find(" [after] | still here\n"), std::string::npos);
 }
@@ -242,7 +242,7 @@ void open_i2c_device()
 TEST(TovGeneralException, IdiomLogsAtErrorAndThrowsTextWithLineFeed)
 {
     fresh_logger("0");
-    tov_test::StdoutCapture capture;
+    testkit::CapturedStdout capture;
     try {
         open_i2c_device();
         ADD_FAILURE() << "no exception";
@@ -259,7 +259,7 @@ TEST(TovGeneralException, IdiomLogsAtErrorAndThrowsTextWithLineFeed)
 TEST(TovGeneralException, IdiomThrowsSilentlyWithoutTheVariable)
 {
     fresh_logger(nullptr);
-    tov_test::StdoutCapture capture;
+    testkit::CapturedStdout capture;
     EXPECT_THROW(open_i2c_device(), tov_core::TovGeneralException);
     EXPECT_EQ(capture.take(), "");
 }

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/tov_core/framework_state.h"
+#include "tests/common/capture.h"
 #include "tov_core/tov_core_utils/semaphore/BaseSemaphore.h"
 #include "tov_core/tov_core_utils/semaphore/LinuxBaseSemaphore.h"
 
@@ -166,7 +166,7 @@ TEST_F(Semaphore, LockOfASemaphoreWhoseHolderDiedGivesUpAfterItsBound)
     EXPECT_EQ(LinuxBaseSemaphore::DEFAULT_WAIT_LIMIT, std::chrono::milliseconds(10000));
     sem.SetWaitLimit(std::chrono::milliseconds(300));
     ASSERT_EQ(sem.semaphore_init(0, name.str()), 0);
-    tov_test::StderrCapture capture;
+    testkit::CapturedStderr capture;
     auto start = std::chrono::steady_clock::now();
     double cpu_before = cpu_seconds();
     errno = 0;
@@ -305,7 +305,7 @@ TEST_F(Semaphore, FailedInitLeavesTheObjectFree)
 
 TEST_F(Semaphore, DestroySemaphoreDeletesOrReportsNull)
 {
-    tov_test::StdoutCapture capture;
+    testkit::CapturedStdout capture;
     EXPECT_EQ(FactorySemaphoreOS::destroy_semaphore(nullptr), 1);
     EXPECT_EQ(capture.take(), "destroy_semaphoreis failed, error code:1");
     BaseSemaphore* made = FactorySemaphoreOS::create_semaphore();
